@@ -1,0 +1,12 @@
+#include "entry/console_output.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+void ConsolePrint(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::vprintf(format, args);
+  va_end(args);
+  std::fflush(stdout);
+}

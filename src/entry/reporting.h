@@ -1,0 +1,37 @@
+#ifndef OSTREL_ENTRY_REPORTING_H
+#define OSTREL_ENTRY_REPORTING_H
+
+#include <windows.h>
+
+// Process mode and the two reporting operations of the run: errors go to the
+// console or to the event log, status goes to the service control manager.
+
+/// Switches the process to console mode: set once by the command table before
+/// any run starts, never cleared. The process starts in service mode.
+void EnterConsoleMode();
+bool IsConsoleMode();
+
+/// The system error code captured by the most recent ReportError in service
+/// mode; 0 until then. The exit code of the final STOPPED report.
+DWORD LastErrorCode();
+
+/// Console mode: prints the message and a line feed. Service mode: captures
+/// GetLastError() first, then writes an error event (source "OstrelServer",
+/// strings "OstrelServer : ERROR : <code>" and the message); an event source
+/// that cannot be opened drops the event silently. Any thread.
+void ReportError(const char* message);
+
+/// Records the service status handle the control handler registration returned.
+void SetServiceStatusHandle(SERVICE_STATUS_HANDLE handle);
+SERVICE_STATUS_HANDLE ServiceStatusHandle();
+
+/// The process-wide service status record.
+SERVICE_STATUS* ServiceStatusRecord();
+
+/// Updates the status record (state, exit code, wait hint, the controls accepted
+/// and the checkpoint) and hands it to SetServiceStatus. Nonzero on success;
+/// 0 when SetServiceStatus failed, which is reported as "SetServiceStatus".
+/// Console mode: returns 1 at once and touches nothing.
+int ReportServiceStatus(DWORD state, DWORD exit_code, DWORD wait_hint);
+
+#endif

@@ -1,0 +1,32 @@
+#include "jvmhost/jvm_host.h"
+
+namespace {
+
+// Windows ends the process as soon as the handler returns from a close or a
+// shutdown event, and grants about five seconds before it does so anyway.
+constexpr DWORD kRunEndWaitMs = 4000;
+
+}  // namespace
+
+BOOL WINAPI HostConsoleHandler(DWORD event) {
+  switch (event) {
+    case CTRL_C_EVENT:
+      ShutdownHost();
+      return TRUE;
+    case CTRL_CLOSE_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+      ShutdownHost();
+      // Returning at once would cut off the run's own ending (in service mode
+      // its STOPPED report).
+      WaitForRunEnd(kRunEndWaitMs);
+      return TRUE;
+    case CTRL_LOGOFF_EVENT:
+      // Swallowed: a logoff must not end a service, nor reach the VM's handler,
+      // which would shut the VM down.
+      return TRUE;
+    default:
+      // CTRL_BREAK_EVENT and anything unknown go on to the next handler (the
+      // VM's, which prints a thread dump on a break).
+      return FALSE;
+  }
+}

@@ -1,0 +1,337 @@
+#include "jvmhost/jvm_host.h"
+
+#include <jni.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+
+#include "entry/reporting.h"
+#include "jvmhost/vm_library_path.h"
+#include "launch/launch_args.h"
+#include "launch/owned_strings.h"
+
+// The application takes no control events, so no receiver class is named. A
+// unit-test build names one to reach the registration and the dispatch.
+#ifndef OSTREL_EVENT_CLASS_NAME
+#define OSTREL_EVENT_CLASS_NAME ""
+#endif
+
+namespace {
+
+constexpr char kVmEntrySymbol[] = "JNI_CreateJavaVM";
+constexpr char kMainClass[] = "vantor/str/diskarray/rmi/FileServer";
+constexpr char kMainMethod[] = "main";
+constexpr char kMainSignature[] = "([Ljava/lang/String;)V";
+constexpr char kStringClass[] = "java/lang/String";
+constexpr char kEventClassName[] = OSTREL_EVENT_CLASS_NAME;
+constexpr char kAccessorMethod[] = "getInstance";
+constexpr std::size_t kAccessorSignatureSize = 256;
+constexpr char kEventMethod[] = "dispatchSCMEvent";
+constexpr char kEventSignature[] = "(I)V";
+constexpr std::size_t kMaxVmOptions = 20;
+constexpr DWORD kStartWaitHint = 3000;
+// The receiver hears SERVICE_CONTROL_STOP for every stop, in console mode too.
+constexpr jint kControlStop = SERVICE_CONTROL_STOP;
+
+using CreateJavaVmFunction = jint(JNICALL*)(JavaVM**, void**, void*);
+
+// The stop protocol. The first stop request moves kIdle to kStopping, does its
+// work and ends in kStopped; a run that ends first moves kIdle to kRunOver, and a
+// request after that does nothing. The run closes its stop event only when no
+// request is between its two steps, so SetEvent never meets a closed handle and
+// every request after the first is a no-op.
+enum StopState : int { kIdle, kStopping, kStopped, kRunOver };
+
+std::atomic<int> stop_state{kIdle};
+std::atomic<HANDLE> stop_event{nullptr};
+HANDLE run_ended_event = nullptr;  // never closed: console handlers wait on it
+// Never freed: the VM is never destroyed and its threads run inside the library
+// until the process ends; unloading it under them crashes the process.
+HMODULE vm_library = nullptr;
+JavaVM* java_vm = nullptr;
+// Written on the run thread after java_vm; read by whichever thread stops.
+std::atomic<jobject> receiver_instance{nullptr};
+
+bool StopRequested() { return stop_state.load() != kIdle; }
+
+void ReportLoadFailure(const char* path, DWORD error) {
+  OwnedString message = FormatString("Cannot load Java VM library \"%s\".", path);
+  // The message is formatted first, so the load's own error is what a service
+  // run captures as its exit code.
+  SetLastError(error);
+  ReportError(message ? message.get() : "Cannot load Java VM library.");
+}
+
+int LoadJvmLibrary(const char* directory) {
+  OwnedString path = BuildVmLibraryPath(directory);
+  if (!path) {
+    ReportLoadFailure("", ERROR_NOT_ENOUGH_MEMORY);
+    return -1;
+  }
+  if (!VmLibraryPathFits(path.get())) {
+    ReportLoadFailure(path.get(), ERROR_FILENAME_EXCED_RANGE);
+    return -1;
+  }
+  HMODULE module = LoadLibraryA(path.get());
+  if (module == nullptr) {
+    ReportLoadFailure(path.get(), GetLastError());
+    return -1;
+  }
+  vm_library = module;
+  return 0;
+}
+
+jint CreateJvm(JavaVMInitArgs* init_args, JNIEnv** env) {
+  FARPROC entry = GetProcAddress(vm_library, kVmEntrySymbol);
+  if (entry == nullptr) {
+    return -1;
+  }
+  // Through void(*)(): a cast between unrelated function pointer types.
+  auto create = reinterpret_cast<CreateJavaVmFunction>(reinterpret_cast<void (*)()>(entry));
+  return create(&java_vm, reinterpret_cast<void**>(env), init_args);
+}
+
+// Makes `directory` the current directory and records it in the drive's
+// per-drive variable ("=C:"), as the C runtime's _chdir does: SetCurrentDirectory
+// alone leaves that variable stale, and relative paths of the form "C:file"
+// resolve through it. A UNC directory has no drive and records nothing.
+bool ChangeWorkingDirectory(const char* directory) {
+  if (!SetCurrentDirectoryA(directory)) {
+    return false;
+  }
+  const DWORD size = GetCurrentDirectoryA(0, nullptr);
+  if (size == 0) {
+    return false;
+  }
+  OwnedString current(static_cast<char*>(std::malloc(size)));
+  if (!current) {
+    return false;
+  }
+  const DWORD length = GetCurrentDirectoryA(size, current.get());
+  if (length == 0 || length >= size) {
+    return false;
+  }
+  const char* path = current.get();
+  if (path[0] == '\0' || path[1] != ':') {
+    return true;
+  }
+  char drive = path[0];
+  if (drive >= 'a' && drive <= 'z') {
+    drive = static_cast<char>(drive - 'a' + 'A');
+  }
+  const char variable[] = {'=', drive, ':', '\0'};
+  return SetEnvironmentVariableA(variable, path) != 0;
+}
+
+// Application arguments are ANSI bytes, and NewStringUTF wants modified UTF-8:
+// non-ASCII bytes passed unchanged would be invalid. UTF-16 keeps every character.
+jstring NewJavaString(JNIEnv* env, const char* ansi) {
+  const int length = MultiByteToWideChar(CP_ACP, 0, ansi, -1, nullptr, 0);
+  if (length <= 0) {
+    return nullptr;
+  }
+  std::unique_ptr<WCHAR, FreeDeleter> wide(static_cast<WCHAR*>(std::malloc(sizeof(WCHAR) * length)));
+  if (!wide || MultiByteToWideChar(CP_ACP, 0, ansi, -1, wide.get(), length) != length) {
+    return nullptr;
+  }
+  return env->NewString(reinterpret_cast<const jchar*>(wide.get()), length - 1);
+}
+
+// The String[] handed to main; null when the VM could not make it (an exception
+// is then pending).
+jobjectArray BuildArgumentArray(JNIEnv* env, const StringList& arguments) {
+  jclass string_class = env->FindClass(kStringClass);
+  if (string_class == nullptr) {
+    return nullptr;
+  }
+  jobjectArray array = env->NewObjectArray(static_cast<jsize>(arguments.count()), string_class, nullptr);
+  if (array == nullptr) {
+    return nullptr;
+  }
+  for (std::size_t i = 0; i < arguments.count(); ++i) {
+    jstring text = NewJavaString(env, arguments[i]);
+    if (text == nullptr) {
+      return nullptr;
+    }
+    env->SetObjectArrayElement(array, static_cast<jsize>(i), text);
+    env->DeleteLocalRef(text);
+  }
+  return array;
+}
+
+// Finds the application's control-event receiver through its static accessor and
+// keeps a global reference to it. Each miss ends the registration silently and
+// may leave an exception pending, which the caller clears.
+void RegisterReceiver(JNIEnv* env) {
+  jclass receiver_class = env->FindClass(kEventClassName);
+  if (receiver_class == nullptr) {
+    return;
+  }
+  char signature[kAccessorSignatureSize];
+  const int length = std::snprintf(signature, sizeof(signature), "()L%s;", kEventClassName);
+  if (length < 0 || static_cast<std::size_t>(length) >= sizeof(signature)) {
+    return;
+  }
+  jmethodID accessor = env->GetStaticMethodID(receiver_class, kAccessorMethod, signature);
+  if (accessor == nullptr) {
+    return;
+  }
+  jobject instance = env->CallStaticObjectMethod(receiver_class, accessor);
+  if (instance == nullptr || env->ExceptionCheck()) {
+    return;
+  }
+  receiver_instance.store(env->NewGlobalRef(instance));
+}
+
+void StartJavaApplication(const StringList& vm_options, const StringList& arguments, const char* work_dir) {
+  if (work_dir != nullptr && !ChangeWorkingDirectory(work_dir)) {
+    ReportError("ERROR : _chdir");
+  }
+  if (vm_options.count() > kMaxVmOptions) {
+    ReportError("Max. number of Java args exceeded.");
+    return;
+  }
+  JavaVMOption options[kMaxVmOptions] = {};
+  for (std::size_t i = 0; i < vm_options.count(); ++i) {
+    options[i].optionString = vm_options.items()[i];
+  }
+  JavaVMInitArgs init_args = {};
+  init_args.version = JNI_VERSION_1_2;
+  init_args.nOptions = static_cast<jint>(vm_options.count());
+  init_args.options = options;
+  init_args.ignoreUnrecognized = JNI_TRUE;
+
+  if (StopRequested()) {
+    return;
+  }
+  JNIEnv* env = nullptr;
+  // A VM that claims success without handing out its pointers is as good as none.
+  if (CreateJvm(&init_args, &env) < 0 || java_vm == nullptr || env == nullptr) {
+    ReportError("Cannot create Java VM.");
+    return;
+  }
+  jclass main_class = env->FindClass(kMainClass);
+  if (main_class == nullptr) {
+    ReportError("Cannot find main class.");
+    return;
+  }
+  jmethodID main_method = env->GetStaticMethodID(main_class, kMainMethod, kMainSignature);
+  if (main_method == nullptr) {
+    ReportError("Cannot find main method.");
+    return;
+  }
+  jobjectArray argument_array = BuildArgumentArray(env, arguments);
+  if (argument_array == nullptr) {
+    ReportError("Out of Memory!");
+    return;
+  }
+  RegisterReceiver(env);
+  // A failed receiver lookup leaves NoClassDefFoundError (or the like) pending,
+  // and JNI forbids calling main with an exception pending.
+  if (env->ExceptionCheck()) {
+    env->ExceptionClear();
+  }
+  if (StopRequested()) {
+    return;
+  }
+  env->CallStaticVoidMethod(main_class, main_method, argument_array);
+  if (env->ExceptionCheck()) {
+    env->ExceptionDescribe();  // the VM prints the stack trace on its error stream
+    env->ExceptionClear();
+    ReportError("Exception in main method.");
+    return;
+  }
+  // Registered only now, after the VM registered its own handlers, so that the
+  // platform (which calls the last registered first) shows each event to us first.
+  SetConsoleCtrlHandler(HostConsoleHandler, TRUE);
+}
+
+void DispatchControlToJava(jint code) {
+  jobject instance = receiver_instance.load();
+  if (instance == nullptr) {
+    return;
+  }
+  JNIEnv* env = nullptr;
+  if (java_vm->AttachCurrentThread(reinterpret_cast<void**>(&env), nullptr) != JNI_OK || env == nullptr) {
+    return;
+  }
+  jclass receiver_class = env->GetObjectClass(instance);
+  jmethodID method = receiver_class != nullptr ? env->GetMethodID(receiver_class, kEventMethod, kEventSignature) : nullptr;
+  if (method != nullptr) {
+    env->CallVoidMethod(instance, method, code);
+  }
+  if (env->ExceptionCheck()) {
+    env->ExceptionDescribe();
+    env->ExceptionClear();
+  }
+  // Detached on every path: this thread belongs to the platform and may end.
+  java_vm->DetachCurrentThread();
+}
+
+// Closes the run's stop event once no stop request can still signal it.
+void CloseStopEvent(HANDLE event) {
+  for (;;) {
+    int expected = kIdle;
+    if (stop_state.compare_exchange_strong(expected, kRunOver) || expected != kStopping) {
+      break;
+    }
+    Sleep(1);  // a request is between its two steps; it finishes promptly
+  }
+  stop_event.store(nullptr);
+  CloseHandle(event);
+}
+
+}  // namespace
+
+void RunHost(std::size_t count, const char* const* entries) {
+  if (!ReportServiceStatus(SERVICE_START_PENDING, 0, kStartWaitHint)) {
+    return;
+  }
+  HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (event == nullptr) {
+    return;
+  }
+  if (run_ended_event == nullptr) {
+    run_ended_event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  }
+  stop_event.store(event);
+
+  // The selected lists live here until the run is over: a stop request on
+  // another thread never releases what the start may still be using.
+  StringList vm_options;
+  StringList arguments;
+  if (!SelectVmOptions(entries, count, &vm_options) || !SelectAppArguments(entries, count, &arguments)) {
+    ReportError("Out of Memory!");
+  } else {
+    const char* work_dir = FindWorkDir(entries, count);
+    if (ReportServiceStatus(SERVICE_RUNNING, 0, 0) && !StopRequested() && LoadJvmLibrary(work_dir) == 0) {
+      StartJavaApplication(vm_options, arguments, work_dir);
+      WaitForSingleObject(event, INFINITE);
+    }
+  }
+  CloseStopEvent(event);
+}
+
+void ShutdownHost() {
+  int expected = kIdle;
+  if (!stop_state.compare_exchange_strong(expected, kStopping)) {
+    return;
+  }
+  DispatchControlToJava(kControlStop);
+  HANDLE event = stop_event.load();
+  if (event != nullptr) {
+    SetEvent(event);
+  }
+  stop_state.store(kStopped);
+}
+
+void MarkRunEnded() {
+  if (run_ended_event != nullptr) {
+    SetEvent(run_ended_event);
+  }
+}
+
+bool WaitForRunEnd(DWORD timeout_ms) {
+  return run_ended_event == nullptr || WaitForSingleObject(run_ended_event, timeout_ms) == WAIT_OBJECT_0;
+}

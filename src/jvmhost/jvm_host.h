@@ -1,0 +1,32 @@
+#ifndef OSTREL_JVMHOST_JVM_HOST_H
+#define OSTREL_JVMHOST_JVM_HOST_H
+
+#include <windows.h>
+
+#include <cstddef>
+
+/// Runs the hosted Java application from the launch entries: reports the start,
+/// loads and creates the VM, calls the application's main and waits for a stop
+/// request. Returns after the stop, or at once when the start cannot go on. The
+/// entries must stay valid until it returns (the working directory points into
+/// them). Once per process, on the run thread.
+void RunHost(std::size_t count, const char* const* entries);
+
+/// Requests the stop: tells the application when it registered a receiver and
+/// releases the run's wait. Any thread, any moment, any number of times: only
+/// the first request acts, and one that comes after the run ended does nothing.
+void ShutdownHost();
+
+/// Says that the run's owner has finished its ending (in service mode, the
+/// STOPPED report). A console close or system shutdown waits for this, briefly,
+/// because the process ends as soon as its handler returns.
+void MarkRunEnded();
+
+/// Waits up to `timeout_ms` for MarkRunEnded. True when the run has ended, or
+/// when no run has begun.
+bool WaitForRunEnd(DWORD timeout_ms);
+
+/// The console control handler, registered once the application has started.
+BOOL WINAPI HostConsoleHandler(DWORD event);
+
+#endif

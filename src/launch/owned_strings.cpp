@@ -1,0 +1,81 @@
+#include "launch/owned_strings.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+OwnedString FormatString(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list measure;
+  va_copy(measure, args);
+  const int length = std::vsnprintf(nullptr, 0, format, measure);
+  va_end(measure);
+  OwnedString result;
+  if (length >= 0) {
+    const std::size_t size = static_cast<std::size_t>(length) + 1;
+    result.reset(static_cast<char*>(std::malloc(size)));
+    if (result && std::vsnprintf(result.get(), size, format, args) != length) {
+      result.reset();
+    }
+  }
+  va_end(args);
+  return result;
+}
+
+OwnedString CopyString(const char* text, std::size_t length) {
+  OwnedString copy(static_cast<char*>(std::malloc(length + 1)));
+  if (copy) {
+    std::memcpy(copy.get(), text, length);
+    copy.get()[length] = '\0';
+  }
+  return copy;
+}
+
+StringList::StringList(StringList&& other) noexcept : items_(other.items_), count_(other.count_) {
+  other.items_ = nullptr;
+  other.count_ = 0;
+}
+
+StringList& StringList::operator=(StringList&& other) noexcept {
+  if (this != &other) {
+    Reset();
+    items_ = other.items_;
+    count_ = other.count_;
+    other.items_ = nullptr;
+    other.count_ = 0;
+  }
+  return *this;
+}
+
+bool StringList::Allocate(std::size_t count) {
+  Reset();
+  if (count == 0) {
+    return true;
+  }
+  items_ = static_cast<char**>(std::calloc(count, sizeof(char*)));
+  if (items_ == nullptr) {
+    return false;
+  }
+  count_ = count;
+  return true;
+}
+
+bool StringList::Set(std::size_t index, const char* text, std::size_t length) {
+  OwnedString copy = CopyString(text, length);
+  if (!copy) {
+    return false;
+  }
+  std::free(items_[index]);
+  items_[index] = copy.release();
+  return true;
+}
+
+void StringList::Reset() noexcept {
+  for (std::size_t i = 0; i < count_; ++i) {
+    std::free(items_[i]);
+  }
+  std::free(items_);
+  items_ = nullptr;
+  count_ = 0;
+}
