@@ -1,0 +1,31 @@
+# Sourced by the test and demo scripts: one Wine session in a prefix of its own
+# under the build tree, its server persistent while the session lasts.
+#   wine_session_start <prefix dir> <log file>   wine_session_stop
+# Debian 12 has no wine64 on the PATH and its wine wrapper may pick the 32-bit
+# loader, which cannot run here: the 64-bit loader is named directly.
+WINE64=/usr/lib/wine/wine64
+WINESERVER=/usr/lib/wine/wineserver
+
+wine_session_start() {
+  export WINEPREFIX="$1"
+  export WINELOADER="$WINE64"
+  export WINEDLLOVERRIDES="mscoree,mshtml="   # no Mono or Gecko install prompts
+  export WINEDEBUG="${WINEDEBUG:--all,err+eventlog}"
+  unset DISPLAY
+  mkdir -p "$WINEPREFIX" "$(dirname "$2")"
+  # stdin and stdout on /dev/null: the background system processes inherit the
+  # first process's pipes, and a reader of those would wait for ever.
+  "$WINESERVER" -p </dev/null >/dev/null 2>>"$2"
+  if ! "$WINE64" wineboot -i </dev/null >/dev/null 2>>"$2"; then
+    echo "wine: wineboot failed, rebuilding the prefix $WINEPREFIX" >&2
+    "$WINESERVER" -k 2>/dev/null || true
+    rm -rf "$WINEPREFIX"
+    mkdir -p "$WINEPREFIX"
+    "$WINESERVER" -p </dev/null >/dev/null 2>>"$2"
+    "$WINE64" wineboot -i </dev/null >/dev/null 2>>"$2"
+  fi
+}
+
+wine_session_stop() {
+  [ -n "${WINEPREFIX:-}" ] && "$WINESERVER" -k 2>/dev/null || true
+}

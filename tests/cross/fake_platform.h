@@ -1,0 +1,24 @@
+// Forced-included into the product sources of the cross unit tests: after
+// <windows.h>, the platform calls whose failures the tests provoke are routed
+// to recording fakes. The product code itself carries no hook.
+#ifndef OSTREL_TESTS_FAKE_PLATFORM_H
+#define OSTREL_TESTS_FAKE_PLATFORM_H
+
+#include <windows.h>
+
+BOOL WINAPI FakeSetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS status);
+HANDLE WINAPI FakeRegisterEventSourceA(LPCSTR server, LPCSTR source);
+BOOL WINAPI FakeReportEventA(HANDLE source, WORD type, WORD category, DWORD event_id, PSID user, WORD count,
+                             DWORD data_size, LPCSTR* strings, LPVOID data);
+BOOL WINAPI FakeDeregisterEventSource(HANDLE source);
+BOOL WINAPI FakeSetConsoleCtrlHandler(PHANDLER_ROUTINE routine, BOOL add);
+HANDLE WINAPI FakeCreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL manual_reset, BOOL initial_state, LPCSTR name);
+
+#define SetServiceStatus FakeSetServiceStatus
+#define RegisterEventSourceA FakeRegisterEventSourceA
+#define ReportEventA FakeReportEventA
+#define DeregisterEventSource FakeDeregisterEventSource
+#define SetConsoleCtrlHandler FakeSetConsoleCtrlHandler
+#define CreateEventA FakeCreateEventA
+
+#endif

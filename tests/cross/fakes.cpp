@@ -1,0 +1,89 @@
+#include "fakes.h"
+
+FakePlatform fake;
+
+namespace {
+// A distinct non-null value that no real handle has.
+HANDLE const kFakeEventSource = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(0x5EC0));
+}  // namespace
+
+void FakePlatform::Reset() {
+  std::lock_guard<std::mutex> lock(mutex);
+  fail_set_service_status = false;
+  set_service_status_error = ERROR_INVALID_HANDLE;
+  fail_register_event_source = false;
+  fail_create_event = false;
+  status_calls.clear();
+  events.clear();
+  event_sources_opened.clear();
+  event_sources_closed.clear();
+  handler_calls.clear();
+  create_event_calls = 0;
+  error_at_register = 0;
+}
+
+std::vector<StatusCall> FakePlatform::StatusCalls() {
+  std::lock_guard<std::mutex> lock(mutex);
+  return status_calls;
+}
+
+std::vector<EventCall> FakePlatform::Events() {
+  std::lock_guard<std::mutex> lock(mutex);
+  return events;
+}
+
+BOOL WINAPI FakeSetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS status) {
+  std::lock_guard<std::mutex> lock(fake.mutex);
+  fake.status_calls.push_back({handle, *status, GetCurrentThreadId()});
+  if (fake.fail_set_service_status) {
+    SetLastError(fake.set_service_status_error);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+HANDLE WINAPI FakeRegisterEventSourceA(LPCSTR server, LPCSTR source) {
+  const DWORD error = GetLastError();
+  std::lock_guard<std::mutex> lock(fake.mutex);
+  fake.error_at_register = error;
+  fake.event_sources_opened.push_back(std::string(server ? server : "(null)") + "|" + (source ? source : "(null)"));
+  if (fake.fail_register_event_source) {
+    return nullptr;
+  }
+  return kFakeEventSource;
+}
+
+BOOL WINAPI FakeReportEventA(HANDLE source, WORD type, WORD category, DWORD event_id, PSID user, WORD count,
+                             DWORD data_size, LPCSTR* strings, LPVOID data) {
+  std::lock_guard<std::mutex> lock(fake.mutex);
+  EventCall call{"", "", type, category, event_id, user != nullptr, {}, data_size != 0 || data != nullptr, source};
+  for (WORD i = 0; i < count; ++i) {
+    call.strings.emplace_back(strings[i] ? strings[i] : "(null)");
+  }
+  fake.events.push_back(call);
+  return TRUE;
+}
+
+BOOL WINAPI FakeDeregisterEventSource(HANDLE source) {
+  std::lock_guard<std::mutex> lock(fake.mutex);
+  fake.event_sources_closed.push_back(source);
+  return TRUE;
+}
+
+BOOL WINAPI FakeSetConsoleCtrlHandler(PHANDLER_ROUTINE routine, BOOL add) {
+  std::lock_guard<std::mutex> lock(fake.mutex);
+  fake.handler_calls.push_back({routine, add, GetCurrentThreadId()});
+  return TRUE;
+}
+
+HANDLE WINAPI FakeCreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL manual_reset, BOOL initial_state, LPCSTR name) {
+  {
+    std::lock_guard<std::mutex> lock(fake.mutex);
+    ++fake.create_event_calls;
+    if (fake.fail_create_event) {
+      SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+      return nullptr;
+    }
+  }
+  return ::CreateEventA(attributes, manual_reset, initial_state, name);
+}

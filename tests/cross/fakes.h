@@ -1,0 +1,59 @@
+// What the fakes of fake_platform.h recorded, and how they answer.
+#ifndef OSTREL_TESTS_FAKES_H
+#define OSTREL_TESTS_FAKES_H
+
+#include <windows.h>
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+struct StatusCall {
+  SERVICE_STATUS_HANDLE handle;
+  SERVICE_STATUS status;
+  DWORD thread;
+};
+
+struct EventCall {
+  std::string server;  // "(null)" for the local computer
+  std::string source;
+  WORD type;
+  WORD category;
+  DWORD event_id;
+  bool has_user;
+  std::vector<std::string> strings;
+  bool has_data;
+  HANDLE handle;
+};
+
+struct HandlerCall {
+  PHANDLER_ROUTINE routine;
+  BOOL add;
+  DWORD thread;
+};
+
+struct FakePlatform {
+  std::mutex mutex;
+  // Answers.
+  bool fail_set_service_status = false;
+  DWORD set_service_status_error = ERROR_INVALID_HANDLE;
+  bool fail_register_event_source = false;
+  bool fail_create_event = false;
+  // Records.
+  std::vector<StatusCall> status_calls;
+  std::vector<EventCall> events;
+  std::vector<std::string> event_sources_opened;
+  std::vector<HANDLE> event_sources_closed;
+  std::vector<HandlerCall> handler_calls;
+  int create_event_calls = 0;
+  // The last error seen by RegisterEventSourceA: proves the order of capture.
+  DWORD error_at_register = 0;
+
+  void Reset();
+  std::vector<StatusCall> StatusCalls();
+  std::vector<EventCall> Events();
+};
+
+extern FakePlatform fake;
+
+#endif

@@ -1,0 +1,144 @@
+// Error and status reporting with the event log and the service control manager
+// faked. Console mode cannot be left once entered, so its tests come last in
+// this file (gtest runs them in order of definition).
+#include "entry/reporting.h"
+
+#include <gtest/gtest.h>
+
+#include "fakes.h"
+
+namespace {
+
+SERVICE_STATUS_HANDLE const kHandle = reinterpret_cast<SERVICE_STATUS_HANDLE>(static_cast<INT_PTR>(0x1234));
+
+class ServiceMode : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fake.Reset();
+    SetServiceStatusHandle(kHandle);
+  }
+};
+
+TEST_F(ServiceMode, ErrorCapturesCodeAndWritesTwoStrings) {
+  SetLastError(ERROR_ACCESS_DENIED);
+  ReportError("Cannot find main class.");
+  EXPECT_EQ(LastErrorCode(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  // Captured before the event source call could change it.
+  EXPECT_EQ(fake.error_at_register, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  ASSERT_EQ(fake.event_sources_opened.size(), 1u);
+  EXPECT_EQ(fake.event_sources_opened[0], "(null)|OstrelServer");
+  const auto events = fake.Events();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].type, EVENTLOG_ERROR_TYPE);
+  EXPECT_EQ(events[0].category, 0);
+  EXPECT_EQ(events[0].event_id, 0u);
+  EXPECT_FALSE(events[0].has_user);
+  EXPECT_FALSE(events[0].has_data);
+  ASSERT_EQ(events[0].strings.size(), 2u);
+  EXPECT_EQ(events[0].strings[0], "OstrelServer : ERROR : 5");
+  EXPECT_EQ(events[0].strings[1], "Cannot find main class.");
+  ASSERT_EQ(fake.event_sources_closed.size(), 1u);
+  EXPECT_EQ(fake.event_sources_closed[0], events[0].handle);
+}
+
+TEST_F(ServiceMode, CodeIsWrittenAsSignedDecimal) {
+  SetLastError(0xE0000001u);
+  ReportError("x");
+  ASSERT_EQ(fake.Events().size(), 1u);
+  EXPECT_EQ(fake.Events()[0].strings[0], "OstrelServer : ERROR : -536870911");
+  EXPECT_EQ(LastErrorCode(), 0xE0000001u);
+}
+
+TEST_F(ServiceMode, MessageIsNeverAFormat) {
+  SetLastError(0);
+  ReportError("100% %s %n done");
+  ASSERT_EQ(fake.Events().size(), 1u);
+  EXPECT_EQ(fake.Events()[0].strings[1], "100% %s %n done");
+}
+
+TEST_F(ServiceMode, UnopenedEventSourceDropsEventButKeepsCode) {
+  fake.fail_register_event_source = true;
+  SetLastError(ERROR_FILE_NOT_FOUND);
+  ReportError("Cannot create Java VM.");
+  EXPECT_EQ(LastErrorCode(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_TRUE(fake.Events().empty());
+  EXPECT_TRUE(fake.event_sources_closed.empty());
+}
+
+TEST_F(ServiceMode, StatusReportsCarryCheckpointsAndAcceptedControls) {
+  ASSERT_NE(ReportServiceStatus(SERVICE_START_PENDING, 0, 3000), 0);
+  ASSERT_NE(ReportServiceStatus(SERVICE_START_PENDING, 0, 3000), 0);
+  ASSERT_NE(ReportServiceStatus(SERVICE_RUNNING, 0, 0), 0);
+  ASSERT_NE(ReportServiceStatus(SERVICE_STOP_PENDING, 0, 0), 0);
+  ASSERT_NE(ReportServiceStatus(SERVICE_STOPPED, 1063, 0), 0);
+  const auto calls = fake.StatusCalls();
+  ASSERT_EQ(calls.size(), 5u);
+  const DWORD first = calls[0].status.dwCheckPoint;
+  struct Expected {
+    DWORD state, accepted, exit_code, checkpoint, wait_hint;
+  } expected[] = {
+      {SERVICE_START_PENDING, 0, 0, first, 3000},
+      {SERVICE_START_PENDING, 0, 0, first + 1, 3000},
+      {SERVICE_RUNNING, SERVICE_ACCEPT_STOP, 0, 0, 0},
+      {SERVICE_STOP_PENDING, SERVICE_ACCEPT_STOP, 0, first + 2, 0},
+      {SERVICE_STOPPED, SERVICE_ACCEPT_STOP, 1063, 0, 0},
+  };
+  for (std::size_t i = 0; i < calls.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(calls[i].handle, kHandle);
+    EXPECT_EQ(calls[i].status.dwCurrentState, expected[i].state);
+    EXPECT_EQ(calls[i].status.dwControlsAccepted, expected[i].accepted);
+    EXPECT_EQ(calls[i].status.dwWin32ExitCode, expected[i].exit_code);
+    EXPECT_EQ(calls[i].status.dwCheckPoint, expected[i].checkpoint);
+    EXPECT_EQ(calls[i].status.dwWaitHint, expected[i].wait_hint);
+  }
+}
+
+TEST_F(ServiceMode, FailedStatusIsReportedAndRecordKept) {
+  fake.fail_set_service_status = true;
+  fake.set_service_status_error = ERROR_INVALID_DATA;
+  EXPECT_EQ(ReportServiceStatus(SERVICE_STOP_PENDING, 0, 7), 0);
+  const auto events = fake.Events();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].strings[0], "OstrelServer : ERROR : 13");
+  EXPECT_EQ(events[0].strings[1], "SetServiceStatus");
+  EXPECT_EQ(LastErrorCode(), static_cast<DWORD>(ERROR_INVALID_DATA));
+  // The record keeps what failed, for a later re-report of the current state.
+  EXPECT_EQ(ServiceStatusRecord()->dwCurrentState, static_cast<DWORD>(SERVICE_STOP_PENDING));
+  EXPECT_EQ(ServiceStatusRecord()->dwWaitHint, 7u);
+}
+
+// From here on the process is in console mode.
+class ConsoleMode : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fake.Reset();
+    EnterConsoleMode();
+  }
+};
+
+TEST_F(ConsoleMode, ErrorPrintsLineAndLeavesCodeAlone) {
+  const DWORD before = LastErrorCode();
+  SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+  ::testing::internal::CaptureStdout();
+  ReportError("Out of Memory! 100%s");
+  const std::string out = ::testing::internal::GetCapturedStdout();
+  EXPECT_EQ(out, "Out of Memory! 100%s\n");
+  EXPECT_EQ(LastErrorCode(), before);
+  EXPECT_TRUE(fake.event_sources_opened.empty());
+}
+
+TEST_F(ConsoleMode, StatusReportsDoNothingAndReturnOne) {
+  const SERVICE_STATUS before = *ServiceStatusRecord();
+  for (DWORD state : {SERVICE_START_PENDING, SERVICE_RUNNING, SERVICE_STOP_PENDING, SERVICE_STOPPED}) {
+    EXPECT_EQ(ReportServiceStatus(state, 5, 3000), 1);
+  }
+  EXPECT_TRUE(fake.StatusCalls().empty());
+  const SERVICE_STATUS after = *ServiceStatusRecord();
+  EXPECT_EQ(after.dwCurrentState, before.dwCurrentState);
+  EXPECT_EQ(after.dwCheckPoint, before.dwCheckPoint);
+  EXPECT_EQ(after.dwWaitHint, before.dwWaitHint);
+  EXPECT_EQ(after.dwWin32ExitCode, before.dwWin32ExitCode);
+}
+
+}  // namespace

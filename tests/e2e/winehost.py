@@ -1,0 +1,295 @@
+"""Drives OstrelServer.exe under Wine against the test VM.
+
+One Wine session (prefix and persistent wineserver) serves a whole test run.
+Each test gets a fresh working directory with the test VM installed at
+<workdir>/jre1.6.0/bin/client/jvm.dll; the VM writes its transcript
+(testvm.log) next to itself and reads its scenario (testvm.ini) from there.
+"""
+
+import os
+import shutil
+import signal
+import subprocess
+import time
+from pathlib import Path
+
+REPO = Path(__file__).resolve().parents[2]
+BUILD_DIR = Path(os.environ.get("OSTREL_BUILD_DIR", REPO / "build" / "x86_64")).resolve()
+I686_BUILD_DIR = Path(os.environ.get("OSTREL_I686_BUILD_DIR", REPO / "build" / "i686")).resolve()
+
+WINE = "/usr/lib/wine/wine64"
+WINESERVER = "/usr/lib/wine/wineserver"
+EXE_NAME = "OstrelServer.exe"
+VM_RELATIVE = Path("jre1.6.0", "bin", "client", "jvm.dll")
+TRAP_EXIT_CODE = 86
+
+# Long enough for a loaded machine; a hang still fails instead of blocking.
+DEFAULT_TIMEOUT = 30
+
+
+def win_path(path):
+    """The Windows form of a Unix path, as Wine maps it (drive Z: is /)."""
+    return "Z:" + str(Path(path).resolve()).replace("/", "\\")
+
+
+def fold(text):
+    """Standard output of a Wine program is in text mode: "\\n" arrives as "\\r\\n"."""
+    return text.replace("\r\n", "\n")
+
+
+def wait_for(predicate, timeout=DEFAULT_TIMEOUT, interval=0.05):
+    """Polls predicate until it gives a true value, which is returned; None on time-out."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() >= deadline:
+            return None
+        time.sleep(interval)
+
+
+class Result:
+    def __init__(self, returncode, stdout, stderr):
+        self.returncode = returncode
+        self.stdout = stdout
+        self.stderr = stderr
+
+    def __repr__(self):
+        return f"Result(rc={self.returncode!r}, stdout={self.stdout!r}, stderr={self.stderr[-2000:]!r})"
+
+
+class WineSession:
+    """A Wine prefix with a persistent wineserver."""
+
+    def __init__(self, root, extra_env=None):
+        self.root = Path(root)
+        self.prefix = self.root / "prefix"
+        self.log = self.root / "wineboot.log"
+        self.env = dict(os.environ)
+        self.env.pop("DISPLAY", None)
+        self.env.update(
+            WINEPREFIX=str(self.prefix),
+            WINELOADER=WINE,
+            WINEDLLOVERRIDES="mscoree,mshtml=",
+            WINEDEBUG="-all,err+eventlog",
+        )
+        self.env.update(extra_env or {})
+
+    def _boot(self):
+        self.prefix.mkdir(parents=True, exist_ok=True)
+        with open(self.log, "ab") as log:
+            subprocess.run([WINESERVER, "-p"], env=self.env, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=log, timeout=60, check=True)
+            # The system processes wineboot starts inherit these handles: no pipes.
+            boot = subprocess.run([WINE, "wineboot", "-i"], env=self.env,
+                                  stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                  stderr=log, timeout=180)
+        return boot.returncode == 0 and (self.prefix / "system.reg").exists()
+
+    def start(self):
+        self.root.mkdir(parents=True, exist_ok=True)
+        if self._boot():
+            return self
+        # A broken or half-made prefix: start again from nothing.
+        self.stop()
+        shutil.rmtree(self.prefix, ignore_errors=True)
+        if not self._boot():
+            raise RuntimeError(f"wineboot failed; see {self.log}")
+        return self
+
+    def stop(self):
+        subprocess.run([WINESERVER, "-k"], env=self.env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+
+    def _env(self, env_extra):
+        env = dict(self.env)
+        env.update(env_extra or {})
+        return env
+
+    def popen(self, exe, args, cwd=None, env_extra=None):
+        return subprocess.Popen([WINE, str(exe), *args], cwd=cwd, env=self._env(env_extra),
+                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE)
+
+    def run(self, exe, args, cwd=None, env_extra=None, timeout=DEFAULT_TIMEOUT):
+        """Runs exe to its end; a process still alive after timeout is killed and fails."""
+        proc = self.popen(exe, args, cwd=cwd, env_extra=env_extra)
+        try:
+            out, err = proc.communicate(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            out, err = proc.communicate()
+            raise AssertionError(f"{exe} {args!r} still running after {timeout} s; "
+                                 f"stdout={fold(out.decode(errors='replace'))!r}")
+        return Result(proc.returncode, fold(out.decode(errors="replace")),
+                      err.decode(errors="replace"))
+
+
+class Background:
+    """A host process running in the background, to be interrupted."""
+
+    def __init__(self, proc):
+        self.proc = proc
+        self.result = None
+
+    def interrupt(self):
+        """Ctrl-C: Wine turns SIGINT into CTRL_C_EVENT on a new thread."""
+        self.proc.send_signal(signal.SIGINT)
+
+    def alive(self):
+        return self.proc.poll() is None
+
+    def finish(self, timeout=DEFAULT_TIMEOUT):
+        """Waits for the end; a process still alive after timeout is killed and fails."""
+        if self.result is None:
+            try:
+                out, err = self.proc.communicate(timeout=timeout)
+                hung = False
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                out, err = self.proc.communicate()
+                hung = True
+            self.result = Result(self.proc.returncode, fold(out.decode(errors="replace")),
+                                 err.decode(errors="replace"))
+            if hung:
+                raise AssertionError(f"host still running after {timeout} s: {self.result!r}")
+        return self.result
+
+    def kill(self):
+        if self.alive():
+            self.proc.kill()
+            self.proc.communicate()
+
+
+# ---- transcript -------------------------------------------------------------
+
+_ESCAPES = {ord("\\"): b"\\", ord("t"): b"\t", ord("n"): b"\n", ord("r"): b"\r"}
+
+
+def unescape(field):
+    """One transcript field (UTF-8 bytes) as text. A byte the host gave that is not
+    UTF-8 (written as \\xNN) comes back as a surrogate escape, so it stays visible."""
+    out = bytearray()
+    i = 0
+    while i < len(field):
+        c = field[i]
+        if c == ord("\\") and i + 1 < len(field):
+            n = field[i + 1]
+            if n in _ESCAPES:
+                out += _ESCAPES[n]
+                i += 2
+                continue
+            if n == ord("x"):
+                out.append(int(field[i + 2:i + 4], 16))
+                i += 4
+                continue
+            if n == ord("u"):
+                out += chr(int(field[i + 2:i + 6], 16)).encode("utf-8", "surrogatepass")
+                i += 6
+                continue
+        out.append(c)
+        i += 1
+    return out.decode("utf-8", "surrogateescape")
+
+
+class Transcript:
+    """The test VM's record: one tuple of fields per line."""
+
+    def __init__(self, lines):
+        self.lines = lines
+
+    @classmethod
+    def read(cls, path):
+        try:
+            data = Path(path).read_bytes()
+        except FileNotFoundError:
+            return cls([])
+        # A line still being written has no line feed yet.
+        complete = data[:data.rfind(b"\n") + 1]
+        return cls([tuple(unescape(f) for f in raw.split(b"\t"))
+                    for raw in complete.split(b"\n")[:-1]])
+
+    def events(self, kind):
+        """The fields after the first of every line of that kind."""
+        return [line[1:] for line in self.lines if line[0] == kind]
+
+    def has(self, kind):
+        return any(line[0] == kind for line in self.lines)
+
+    def jni(self):
+        """Every JNI call as (function, args...), without the thread id."""
+        return [(line[2],) + line[3:] for line in self.lines if line[0] == "jni"]
+
+    def calls(self, function):
+        """The arguments of every call of one JNI function."""
+        return [call[1:] for call in self.jni() if call[0] == function]
+
+    def threads(self, function=None):
+        return {line[1] for line in self.lines
+                if line[0] == "jni" and (function is None or line[2] == function)}
+
+    def violations(self):
+        return self.events("violation")
+
+    def traps(self):
+        return self.events("trap")
+
+    def main_args(self):
+        """The String[] main received, or None when main was not called."""
+        if not self.has("main-args"):
+            return None
+        return [line[2] for line in self.lines if line[0] == "main-arg"]
+
+    def __str__(self):
+        return "\n".join("\t".join(line) for line in self.lines)
+
+
+# ---- working directories ----------------------------------------------------
+
+class WorkDir:
+    """A working directory holding the test VM."""
+
+    def __init__(self, path, session, exe):
+        self.path = Path(path)
+        self.session = session
+        self.exe = exe
+        self.vm_dir = self.path / VM_RELATIVE.parent
+        self.log = self.vm_dir / "testvm.log"
+        self.started = []
+
+    @property
+    def win(self):
+        return win_path(self.path)
+
+    @property
+    def wrkdir(self):
+        return "wrkdir=" + self.win
+
+    def install_vm(self, dll, scenario=None):
+        self.vm_dir.mkdir(parents=True, exist_ok=True)
+        shutil.copyfile(dll, self.vm_dir / "jvm.dll")
+        if scenario:
+            lines = [f"{key}={value}" for key, values in scenario.items()
+                     for value in (values if isinstance(values, list) else [values])]
+            (self.vm_dir / "testvm.ini").write_text("\n".join(lines) + "\n")
+
+    def transcript(self):
+        return Transcript.read(self.log)
+
+    def wait_for_event(self, kind, timeout=DEFAULT_TIMEOUT):
+        """Waits until the transcript has a line of that kind; the transcript then."""
+        found = wait_for(lambda: self.transcript().has(kind), timeout)
+        transcript = self.transcript()
+        assert found, f"no {kind!r} line in the transcript:\n{transcript}"
+        return transcript
+
+    def run(self, args, timeout=DEFAULT_TIMEOUT, env_extra=None, cwd=None):
+        return self.session.run(self.exe, args, cwd=cwd or self.path,
+                                env_extra=env_extra, timeout=timeout)
+
+    def start(self, args, env_extra=None, cwd=None):
+        host = Background(self.session.popen(self.exe, args, cwd=cwd or self.path,
+                                             env_extra=env_extra))
+        self.started.append(host)
+        return host

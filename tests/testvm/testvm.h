@@ -1,0 +1,83 @@
+// Test VM: a stand-in jvm.dll that records what its host does through JNI.
+// Shared declarations of its three parts: text encodings (text.cpp), the
+// transcript and scenario (transcript.cpp), and the VM itself (vm.cpp).
+#ifndef TESTVM_H
+#define TESTVM_H
+
+#include <windows.h>
+
+#include <cstddef>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+namespace testvm {
+
+// Process exit code of a trapped call into a slot the host has no business with.
+constexpr UINT kTrapExitCode = 86;
+
+// ---- text.cpp --------------------------------------------------------------
+
+// A narrow string from the host as a transcript field: valid UTF-8 stays as it
+// is, control characters and the backslash are escaped, and bytes that do not
+// form UTF-8 are written as \xNN. Null becomes "(null)".
+std::string escapeNarrow(const char* s);
+
+// UTF-16 text as a transcript field: UTF-8, with unpaired surrogates as \uXXXX.
+std::string escapeUtf16(const std::u16string& s);
+
+// Decodes the modified UTF-8 that NewStringUTF takes (NUL as C0 80, characters
+// beyond the BMP as two 3-byte surrogates, no 4-byte forms). Bytes that do not
+// decode become U+FFFD; returns false when there was any such byte.
+bool decodeModifiedUtf8(const char* s, std::u16string& out);
+
+// Parses a whole decimal integer (optional sign); false on anything else.
+bool parseInteger(const std::string& s, long long& out);
+
+// ---- transcript.cpp --------------------------------------------------------
+
+// The one lock of the VM. It guards the object registry, the per-thread state
+// and the transcript; it is recursive, so a holder can log.
+void lockInit();
+struct Guard {
+    Guard();
+    ~Guard();
+    Guard(const Guard&) = delete;
+    Guard& operator=(const Guard&) = delete;
+};
+
+// Remembers the DLL's folder; testvm.ini and testvm.log live there.
+void setHomeFolder(HINSTANCE self);
+
+// Appends one line (the fields joined by TAB) to testvm.log and closes the file
+// again, so a test can read or remove the log at any time.
+void emit(std::initializer_list<std::string> fields);
+void emit(const std::vector<std::string>& fields);
+// The same, for DllMain at process exit: the system has killed the other
+// threads by then, and one of them may have died holding the lock.
+void emitAtProcessExit(const std::string& field);
+
+void violation(const std::string& text);
+
+struct Scenario {
+    long createResult = 0;
+    std::vector<std::string> missingClasses;
+    std::vector<std::string> missingMethods;
+    enum class Main { Return, Block, Throw } main = Main::Return;
+    DWORD blockMs = 0;
+    int threads = 2;
+    bool oomArray = false;
+    long long oomString = 0;  // 0: never
+    std::string receiver;     // empty: no receiver class
+};
+
+// Reads testvm.ini from the home folder; problems in it become violations.
+void loadScenario();
+const Scenario& scenario();
+
+std::string decimal(long long v);
+std::string threadIdText();
+
+}  // namespace testvm
+
+#endif

@@ -1,0 +1,48 @@
+#include "entry/status_record.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Report {
+  std::uint32_t state;
+  std::uint32_t controls_accepted;
+  std::uint32_t checkpoint;
+};
+
+TEST(StatusBookkeeping, NormalServiceRunSequence) {
+  std::uint32_t counter = 1;
+  const Report expected[] = {
+      {kStateStartPending, 0, 1},            // service entry
+      {kStateStartPending, 0, 2},            // run start
+      {kStateRunning, kAcceptStop, 0},
+      {kStateRunning, kAcceptStop, 0},       // an interrogate while running
+      {kStateStopPending, kAcceptStop, 3},
+      {kStateStopPending, kAcceptStop, 4},   // an interrogate while stopping
+      {kStateStopped, kAcceptStop, 0},
+  };
+  for (const Report& r : expected) {
+    const StatusFields f = NextStatusFields(r.state, &counter);
+    EXPECT_EQ(f.controls_accepted, r.controls_accepted) << "state " << r.state;
+    EXPECT_EQ(f.checkpoint, r.checkpoint) << "state " << r.state;
+  }
+  EXPECT_EQ(counter, 5u);
+}
+
+TEST(StatusBookkeeping, CounterIsNeverResetByRunningOrStopped) {
+  std::uint32_t counter = 7;
+  NextStatusFields(kStateRunning, &counter);
+  NextStatusFields(kStateStopped, &counter);
+  EXPECT_EQ(counter, 7u);
+  EXPECT_EQ(NextStatusFields(kStateStartPending, &counter).checkpoint, 7u);
+  EXPECT_EQ(counter, 8u);
+}
+
+TEST(StatusBookkeeping, UnknownStatesCountAsPending) {
+  std::uint32_t counter = 1;
+  const StatusFields f = NextStatusFields(5 /* SERVICE_CONTINUE_PENDING */, &counter);
+  EXPECT_EQ(f.checkpoint, 1u);
+  EXPECT_EQ(f.controls_accepted, kAcceptStop);
+}
+
+}  // namespace
