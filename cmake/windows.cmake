@@ -24,6 +24,10 @@ set(OSTREL_PLATFORM_SOURCES
   ${CMAKE_SOURCE_DIR}/src/launch/ansi_code_page_win32.cpp
   ${CMAKE_SOURCE_DIR}/src/jvmhost/jvm_host.cpp
   ${CMAKE_SOURCE_DIR}/src/jvmhost/console_control.cpp
+  ${CMAKE_SOURCE_DIR}/src/launch/registry_value.cpp
+  ${CMAKE_SOURCE_DIR}/src/service/install.cpp
+  ${CMAKE_SOURCE_DIR}/src/service/service_main.cpp
+  ${CMAKE_SOURCE_DIR}/src/service/system_error_text.cpp
 )
 
 add_executable(OstrelServer src/entry/main.cpp ${OSTREL_PLATFORM_SOURCES})

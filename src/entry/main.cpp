@@ -6,6 +6,8 @@
 #include "entry/reporting.h"
 #include "jvmhost/jvm_host.h"
 #include "launch/text_compare.h"
+#include "service/install.h"
+#include "service/service_main.h"
 
 #ifdef __MINGW32__
 // The command line is split by the platform's rules only: no wildcard expansion.
@@ -24,8 +26,19 @@ int RunExecute(int argc, char** argv) {
   return 0;
 }
 
-int NotAvailable(const char* what) {
-  ConsolePrint("%s is not available in this build.\n", what);
+// Blocks on the main thread for the life of the service; fails at once when
+// the process was not started by the service control manager.
+int RunServiceDispatcher() {
+  char service_name[sizeof(kServiceName)];
+  for (std::size_t i = 0; i < sizeof(kServiceName); ++i) {
+    service_name[i] = kServiceName[i];
+  }
+  const SERVICE_TABLE_ENTRYA table[] = {{service_name, HostServiceMain}, {nullptr, nullptr}};
+  if (!StartServiceCtrlDispatcherA(table)) {
+    ConsolePrint("ERROR : StartServiceCtrlDispatcher\n");
+    ReportError("StartServiceCtrlDispatcher");
+    return 1;
+  }
   return 0;
 }
 
@@ -33,14 +46,16 @@ int NotAvailable(const char* what) {
 
 int main(int argc, char** argv) {
   if (argc <= 1) {
-    return NotAvailable("The service run");
+    return RunServiceDispatcher();
   }
   const char* command = argv[1];
   if (EqualsIgnoreAsciiCase(command, "install")) {
-    return NotAvailable("\"install\"");
+    InstallService(argc, argv);
+    return 0;
   }
   if (EqualsIgnoreAsciiCase(command, "remove")) {
-    return NotAvailable("\"remove\"");
+    RemoveService();
+    return 0;
   }
   if (EqualsIgnoreAsciiCase(command, "execute")) {
     return RunExecute(argc, argv);

@@ -21,17 +21,23 @@ DWORD LastErrorCode();
 /// that cannot be opened drops the event silently. Any thread.
 void ReportError(const char* message);
 
-/// Records the service status handle the control handler registration returned.
-void SetServiceStatusHandle(SERVICE_STATUS_HANDLE handle);
-SERVICE_STATUS_HANDLE ServiceStatusHandle();
+/// Records the service status handle the control handler registration returned
+/// and sets the record's fixed fields (own-process service, no specific code).
+void InitServiceStatus(SERVICE_STATUS_HANDLE handle);
 
-/// The process-wide service status record.
+/// The process-wide service status record. The remove command, in a process of
+/// its own, uses it as the output of its status queries.
 SERVICE_STATUS* ServiceStatusRecord();
 
 /// Updates the status record (state, exit code, wait hint, the controls accepted
 /// and the checkpoint) and hands it to SetServiceStatus. Nonzero on success;
 /// 0 when SetServiceStatus failed, which is reported as "SetServiceStatus".
-/// Console mode: returns 1 at once and touches nothing.
+/// Console mode: returns 1 at once and touches nothing. Any thread: reports are
+/// serialised. After STOPPED, reports of other states are dropped.
 int ReportServiceStatus(DWORD state, DWORD exit_code, DWORD wait_hint);
+
+/// Reports the current state again, with exit code 0, wait hint 0 and, for a
+/// pending state, the next checkpoint: the answer to an interrogation.
+int ReportCurrentServiceStatus();
 
 #endif

@@ -15,7 +15,7 @@ class ServiceMode : public ::testing::Test {
  protected:
   void SetUp() override {
     fake.Reset();
-    SetServiceStatusHandle(kHandle);
+    InitServiceStatus(kHandle);
   }
 };
 
@@ -65,6 +65,20 @@ TEST_F(ServiceMode, UnopenedEventSourceDropsEventButKeepsCode) {
   EXPECT_TRUE(fake.event_sources_closed.empty());
 }
 
+TEST_F(ServiceMode, FailedStatusIsReportedAndRecordKept) {
+  fake.fail_set_service_status = true;
+  fake.set_service_status_error = ERROR_INVALID_DATA;
+  EXPECT_EQ(ReportServiceStatus(SERVICE_STOP_PENDING, 0, 7), 0);
+  const auto events = fake.Events();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].strings[0], "OstrelServer : ERROR : 13");
+  EXPECT_EQ(events[0].strings[1], "SetServiceStatus");
+  EXPECT_EQ(LastErrorCode(), static_cast<DWORD>(ERROR_INVALID_DATA));
+  // The record keeps what failed, for a later re-report of the current state.
+  EXPECT_EQ(ServiceStatusRecord()->dwCurrentState, static_cast<DWORD>(SERVICE_STOP_PENDING));
+  EXPECT_EQ(ServiceStatusRecord()->dwWaitHint, 7u);
+}
+
 TEST_F(ServiceMode, StatusReportsCarryCheckpointsAndAcceptedControls) {
   ASSERT_NE(ReportServiceStatus(SERVICE_START_PENDING, 0, 3000), 0);
   ASSERT_NE(ReportServiceStatus(SERVICE_START_PENDING, 0, 3000), 0);
@@ -86,6 +100,8 @@ TEST_F(ServiceMode, StatusReportsCarryCheckpointsAndAcceptedControls) {
   for (std::size_t i = 0; i < calls.size(); ++i) {
     SCOPED_TRACE(i);
     EXPECT_EQ(calls[i].handle, kHandle);
+    EXPECT_EQ(calls[i].status.dwServiceType, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
+    EXPECT_EQ(calls[i].status.dwServiceSpecificExitCode, 0u);
     EXPECT_EQ(calls[i].status.dwCurrentState, expected[i].state);
     EXPECT_EQ(calls[i].status.dwControlsAccepted, expected[i].accepted);
     EXPECT_EQ(calls[i].status.dwWin32ExitCode, expected[i].exit_code);
@@ -94,18 +110,16 @@ TEST_F(ServiceMode, StatusReportsCarryCheckpointsAndAcceptedControls) {
   }
 }
 
-TEST_F(ServiceMode, FailedStatusIsReportedAndRecordKept) {
-  fake.fail_set_service_status = true;
-  fake.set_service_status_error = ERROR_INVALID_DATA;
-  EXPECT_EQ(ReportServiceStatus(SERVICE_STOP_PENDING, 0, 7), 0);
-  const auto events = fake.Events();
-  ASSERT_EQ(events.size(), 1u);
-  EXPECT_EQ(events[0].strings[0], "OstrelServer : ERROR : 13");
-  EXPECT_EQ(events[0].strings[1], "SetServiceStatus");
-  EXPECT_EQ(LastErrorCode(), static_cast<DWORD>(ERROR_INVALID_DATA));
-  // The record keeps what failed, for a later re-report of the current state.
-  EXPECT_EQ(ServiceStatusRecord()->dwCurrentState, static_cast<DWORD>(SERVICE_STOP_PENDING));
-  EXPECT_EQ(ServiceStatusRecord()->dwWaitHint, 7u);
+// Runs after a STOPPED report: the service has ended for good.
+TEST_F(ServiceMode, NothingButStoppedFollowsStopped) {
+  ASSERT_NE(ReportServiceStatus(SERVICE_STOPPED, 0, 0), 0);
+  fake.Reset();
+  EXPECT_NE(ReportServiceStatus(SERVICE_STOP_PENDING, 0, 0), 0);
+  EXPECT_NE(ReportCurrentServiceStatus(), 0);
+  const auto calls = fake.StatusCalls();
+  ASSERT_EQ(calls.size(), 1u);  // the re-report of STOPPED itself
+  EXPECT_EQ(calls[0].status.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+  EXPECT_TRUE(fake.Events().empty());
 }
 
 // From here on the process is in console mode.

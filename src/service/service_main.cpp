@@ -1,0 +1,43 @@
+#include "service/service_main.h"
+
+#include "entry/names.h"
+#include "entry/reporting.h"
+#include "jvmhost/jvm_host.h"
+#include "launch/registry_value.h"
+#include "launch/stored_options.h"
+
+namespace {
+constexpr DWORD kStartWaitHint = 3000;
+}  // namespace
+
+void WINAPI HostServiceMain(DWORD /*argc*/, LPSTR* /*argv*/) {
+  SERVICE_STATUS_HANDLE handle = RegisterServiceCtrlHandlerA(kServiceName, HostCtrlHandler);
+  if (handle == nullptr) {
+    return;  // no status can be reported without it
+  }
+  InitServiceStatus(handle);
+  if (ReportServiceStatus(SERVICE_START_PENDING, 0, kStartWaitHint)) {
+    // The entries live until the run is over: the working directory points into them.
+    StringList entries;
+    char options[kOptionsBufferSize];
+    DWORD size = sizeof(options);
+    // A missing or unreadable value is no error: the host runs without entries.
+    if (QueryStringValue(options, &size, HKEY_LOCAL_MACHINE, kParametersKey, kOptionsValueName)) {
+      SplitOptions(options, &entries);
+    }
+    RunHost(entries.count(), entries.items());
+  }
+  ReportServiceStatus(SERVICE_STOPPED, LastErrorCode(), 0);
+  MarkRunEnded();
+}
+
+void WINAPI HostCtrlHandler(DWORD control) {
+  if (control == SERVICE_CONTROL_STOP) {
+    // STOP_PENDING goes out before the run is told, so the manager never sees
+    // STOPPED overtaken by a late STOP_PENDING.
+    ReportServiceStatus(SERVICE_STOP_PENDING, 0, 0);
+    ShutdownHost();
+    return;
+  }
+  ReportCurrentServiceStatus();
+}
