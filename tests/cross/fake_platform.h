@@ -13,6 +13,10 @@ BOOL WINAPI FakeReportEventA(HANDLE source, WORD type, WORD category, DWORD even
 BOOL WINAPI FakeDeregisterEventSource(HANDLE source);
 BOOL WINAPI FakeSetConsoleCtrlHandler(PHANDLER_ROUTINE routine, BOOL add);
 HANDLE WINAPI FakeCreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL manual_reset, BOOL initial_state, LPCSTR name);
+DWORD WINAPI FakeFormatMessageA(DWORD flags, LPCVOID source, DWORD message_id, DWORD language_id, LPSTR buffer,
+                                DWORD size, va_list* arguments);
+HLOCAL WINAPI FakeLocalFree(HLOCAL memory);
+SERVICE_STATUS_HANDLE WINAPI FakeRegisterServiceCtrlHandlerA(LPCSTR name, LPHANDLER_FUNCTION handler);
 
 #define SetServiceStatus FakeSetServiceStatus
 #define RegisterEventSourceA FakeRegisterEventSourceA
@@ -20,5 +24,8 @@ HANDLE WINAPI FakeCreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL manual_res
 #define DeregisterEventSource FakeDeregisterEventSource
 #define SetConsoleCtrlHandler FakeSetConsoleCtrlHandler
 #define CreateEventA FakeCreateEventA
+#define FormatMessageA FakeFormatMessageA
+#define LocalFree FakeLocalFree
+#define RegisterServiceCtrlHandlerA FakeRegisterServiceCtrlHandlerA
 
 #endif

@@ -1,5 +1,7 @@
 #include "fakes.h"
 
+#include <cstring>
+
 FakePlatform fake;
 
 namespace {
@@ -13,6 +15,13 @@ void FakePlatform::Reset() {
   set_service_status_error = ERROR_INVALID_HANDLE;
   fail_register_event_source = false;
   fail_create_event = false;
+  fail_register_handler = false;
+  format_message_text = nullptr;
+  format_message_flags.clear();
+  format_message_buffers.clear();
+  local_frees.clear();
+  handler_names.clear();
+  service_handler = nullptr;
   status_calls.clear();
   events.clear();
   event_sources_opened.clear();
@@ -86,4 +95,42 @@ HANDLE WINAPI FakeCreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL manual_res
     }
   }
   return ::CreateEventA(attributes, manual_reset, initial_state, name);
+}
+
+DWORD WINAPI FakeFormatMessageA(DWORD flags, LPCVOID source, DWORD message_id, DWORD language_id, LPSTR buffer,
+                                DWORD size, va_list* arguments) {
+  std::lock_guard<std::mutex> lock(fake.mutex);
+  fake.format_message_flags.push_back(flags);
+  DWORD length = 0;
+  if (fake.format_message_text != nullptr && (flags & FORMAT_MESSAGE_ALLOCATE_BUFFER) != 0) {
+    length = static_cast<DWORD>(strlen(fake.format_message_text));
+    HLOCAL copy = ::LocalAlloc(LMEM_FIXED, length + 1);
+    memcpy(copy, fake.format_message_text, length + 1);
+    *reinterpret_cast<LPSTR*>(buffer) = static_cast<LPSTR>(copy);
+  } else {
+    length = ::FormatMessageA(flags, source, message_id, language_id, buffer, size, arguments);
+  }
+  if (length != 0 && (flags & FORMAT_MESSAGE_ALLOCATE_BUFFER) != 0) {
+    fake.format_message_buffers.push_back(*reinterpret_cast<HLOCAL*>(buffer));
+  }
+  return length;
+}
+
+HLOCAL WINAPI FakeLocalFree(HLOCAL memory) {
+  {
+    std::lock_guard<std::mutex> lock(fake.mutex);
+    fake.local_frees.push_back(memory);
+  }
+  return ::LocalFree(memory);
+}
+
+SERVICE_STATUS_HANDLE WINAPI FakeRegisterServiceCtrlHandlerA(LPCSTR name, LPHANDLER_FUNCTION handler) {
+  std::lock_guard<std::mutex> lock(fake.mutex);
+  fake.handler_names.emplace_back(name != nullptr ? name : "(null)");
+  if (fake.fail_register_handler) {
+    SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
+    return nullptr;
+  }
+  fake.service_handler = handler;
+  return reinterpret_cast<SERVICE_STATUS_HANDLE>(static_cast<INT_PTR>(0x5E5));
 }

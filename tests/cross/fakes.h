@@ -39,6 +39,9 @@ struct FakePlatform {
   DWORD set_service_status_error = ERROR_INVALID_HANDLE;
   bool fail_register_event_source = false;
   bool fail_create_event = false;
+  bool fail_register_handler = false;
+  // When set, FormatMessageA hands out this text instead of the system's.
+  const char* format_message_text = nullptr;
   // Records.
   std::vector<StatusCall> status_calls;
   std::vector<EventCall> events;
@@ -46,6 +49,11 @@ struct FakePlatform {
   std::vector<HANDLE> event_sources_closed;
   std::vector<HandlerCall> handler_calls;
   int create_event_calls = 0;
+  std::vector<DWORD> format_message_flags;
+  std::vector<HLOCAL> format_message_buffers;  // what FormatMessageA allocated
+  std::vector<HLOCAL> local_frees;
+  std::vector<std::string> handler_names;
+  LPHANDLER_FUNCTION service_handler = nullptr;
   // The last error seen by RegisterEventSourceA: proves the order of capture.
   DWORD error_at_register = 0;
 

@@ -25,9 +25,9 @@ namespace {
 constexpr const char* kMainClass = "vantor/str/diskarray/rmi/FileServer";
 constexpr const char* kStringClass = "java/lang/String";
 constexpr const char* kMainSig = "([Ljava/lang/String;)V";
-// Arrays beyond this make OutOfMemoryError, as on a small heap, instead of
-// letting a garbage length exhaust the host process.
-constexpr jsize kMaxArrayLength = 1 << 20;
+// Arrays and strings longer than this make OutOfMemoryError, as on a small
+// heap, instead of letting a garbage length exhaust the host process.
+constexpr jsize kMaxLength = 1 << 20;
 constexpr std::uint32_t kRefMagic = 0x4A524546;  // "JREF"
 
 // ---- objects ----------------------------------------------------------------
@@ -501,7 +501,7 @@ jobjectArray JNICALL jniNewObjectArray(JNIEnv* jenv, jsize len, jclass cls, jobj
             return nullptr;
         }
     }
-    if (scenario().oomArray || len > kMaxArrayLength) {
+    if (scenario().oomArray || len > kMaxLength) {
         throwNew(e, "java/lang/OutOfMemoryError");
         return nullptr;
     }
@@ -552,9 +552,11 @@ jstring makeString(Env* e, std::u16string text) {
 
 jstring JNICALL jniNewString(JNIEnv* jenv, const jchar* unicode, jsize len) {
     Guard g;
+    // A length past the cap is not read at all: it would only fault or exhaust memory.
+    const bool readable = unicode && len > 0 && len <= kMaxLength;
     std::u16string text;
-    if (unicode && len > 0) text.assign(unicode, unicode + len);
-    Env* e = enter(jenv, "NewString", {unicode || len > 0 ? escapeUtf16(text) : "(null)"});
+    if (readable) text.assign(unicode, unicode + len);
+    Env* e = enter(jenv, "NewString", {unicode ? escapeUtf16(text) : "(null)"});
     if (!e) return nullptr;
     if (len < 0) {
         violation("NewString: negative length " + decimal(len));
@@ -562,6 +564,10 @@ jstring JNICALL jniNewString(JNIEnv* jenv, const jchar* unicode, jsize len) {
     }
     if (!unicode && len > 0) {
         violation("NewString: null characters with length " + decimal(len));
+        return nullptr;
+    }
+    if (len > kMaxLength) {
+        throwNew(e, "java/lang/OutOfMemoryError");
         return nullptr;
     }
     return makeString(e, std::move(text));
@@ -874,12 +880,17 @@ void populate() {
     }
 }
 
-jint create(JavaVM** pvm, void** penv, void* args) {
+std::string versionText(jint version) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%08lx", static_cast<unsigned long>(version));
+    return buf;
+}
+
+// Unused in the build without the entry point.
+[[maybe_unused]] jint create(JavaVM** pvm, void** penv, void* args) {
     const auto* a = static_cast<const JavaVMInitArgs*>(args);
     if (a) {
-        char version[16];
-        std::snprintf(version, sizeof version, "0x%08lx", static_cast<unsigned long>(a->version));
-        emit({"create", std::string("version=") + version, "nOptions=" + decimal(a->nOptions),
+        emit({"create", "version=" + versionText(a->version), "nOptions=" + decimal(a->nOptions),
               "ignoreUnrecognized=" + decimal(a->ignoreUnrecognized)});
         if (a->options)
             for (jint i = 0; i < a->nOptions; ++i)
@@ -900,9 +911,7 @@ jint create(JavaVM** pvm, void** penv, void* args) {
         return JNI_EINVAL;
     }
     if (!isSupportedVersion(a->version)) {
-        char version[16];
-        std::snprintf(version, sizeof version, "0x%08lx", static_cast<unsigned long>(a->version));
-        violation(std::string("JNI_CreateJavaVM: unsupported version ") + version);
+        violation("JNI_CreateJavaVM: unsupported version " + versionText(a->version));
         return JNI_EVERSION;
     }
     if (a->nOptions < 0 || (a->nOptions > 0 && !a->options)) {
@@ -943,7 +952,6 @@ extern "C" JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** pvm, void** penv, vo
 extern "C" BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID reserved) {
     // Under the loader lock: no threads are started or waited for here.
     if (reason == DLL_PROCESS_ATTACH) {
-        DisableThreadLibraryCalls(self);
         testvm::lockInit();
         testvm::setHomeFolder(self);
         testvm::buildTables();
