@@ -7,9 +7,11 @@ Each test gets a fresh working directory with the test VM installed at
 """
 
 import os
+import re
 import shutil
 import signal
 import subprocess
+import threading
 import time
 from pathlib import Path
 
@@ -21,10 +23,9 @@ WINE = "/usr/lib/wine/wine64"
 WINESERVER = "/usr/lib/wine/wineserver"
 EXE_NAME = "OstrelServer.exe"
 VM_RELATIVE = Path("jre1.6.0", "bin", "client", "jvm.dll")
-TRAP_EXIT_CODE = 86
 
 # Long enough for a loaded machine; a hang still fails instead of blocking.
-DEFAULT_TIMEOUT = 30
+DEFAULT_TIMEOUT = 15
 
 
 def win_path(path):
@@ -79,13 +80,15 @@ class WineSession:
     def _boot(self):
         self.prefix.mkdir(parents=True, exist_ok=True)
         with open(self.log, "ab") as log:
+            # Fails harmlessly when this prefix's server is already running.
             subprocess.run([WINESERVER, "-p"], env=self.env, stdin=subprocess.DEVNULL,
-                           stdout=subprocess.DEVNULL, stderr=log, timeout=60, check=True)
+                           stdout=subprocess.DEVNULL, stderr=log, timeout=60)
             # The system processes wineboot starts inherit these handles: no pipes.
             boot = subprocess.run([WINE, "wineboot", "-i"], env=self.env,
                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                   stderr=log, timeout=180)
-        return boot.returncode == 0 and (self.prefix / "system.reg").exists()
+        # The registry files are written later by the persistent server.
+        return boot.returncode == 0 and (self.prefix / "drive_c/windows/system32/kernel32.dll").exists()
 
     def start(self):
         self.root.mkdir(parents=True, exist_ok=True)
@@ -112,26 +115,33 @@ class WineSession:
                                 stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                 stderr=subprocess.PIPE)
 
-    def run(self, exe, args, cwd=None, env_extra=None, timeout=DEFAULT_TIMEOUT):
-        """Runs exe to its end; a process still alive after timeout is killed and fails."""
-        proc = self.popen(exe, args, cwd=cwd, env_extra=env_extra)
-        try:
-            out, err = proc.communicate(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            proc.kill()
-            out, err = proc.communicate()
-            raise AssertionError(f"{exe} {args!r} still running after {timeout} s; "
-                                 f"stdout={fold(out.decode(errors='replace'))!r}")
-        return Result(proc.returncode, fold(out.decode(errors="replace")),
-                      err.decode(errors="replace"))
-
 
 class Background:
-    """A host process running in the background, to be interrupted."""
+    """A host process running in the background, to be interrupted. Its output is
+    collected as it comes (the host flushes each console line)."""
 
     def __init__(self, proc):
         self.proc = proc
-        self.result = None
+        self._out = bytearray()
+        self._err = bytearray()
+        self._readers = [threading.Thread(target=self._drain, args=(pipe, buf), daemon=True)
+                         for pipe, buf in ((proc.stdout, self._out), (proc.stderr, self._err))]
+        for reader in self._readers:
+            reader.start()
+
+    @staticmethod
+    def _drain(pipe, buf):
+        for chunk in iter(lambda: pipe.read1(4096), b""):
+            buf += chunk
+        pipe.close()
+
+    def stdout(self):
+        return fold(bytes(self._out).decode(errors="replace"))
+
+    def wait_for_output(self, text, timeout=DEFAULT_TIMEOUT):
+        assert wait_for(lambda: text in self.stdout() or not self.alive(), timeout), \
+            f"no {text!r} on stdout after {timeout} s: {self.stdout()!r}"
+        assert text in self.stdout(), f"ended without printing {text!r}: {self.finish()!r}"
 
     def interrupt(self):
         """Ctrl-C: Wine turns SIGINT into CTRL_C_EVENT on a new thread."""
@@ -142,24 +152,24 @@ class Background:
 
     def finish(self, timeout=DEFAULT_TIMEOUT):
         """Waits for the end; a process still alive after timeout is killed and fails."""
-        if self.result is None:
-            try:
-                out, err = self.proc.communicate(timeout=timeout)
-                hung = False
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                out, err = self.proc.communicate()
-                hung = True
-            self.result = Result(self.proc.returncode, fold(out.decode(errors="replace")),
-                                 err.decode(errors="replace"))
-            if hung:
-                raise AssertionError(f"host still running after {timeout} s: {self.result!r}")
-        return self.result
+        try:
+            self.proc.wait(timeout)
+            hung = False
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
+            hung = True
+        for reader in self._readers:
+            reader.join()
+        result = Result(self.proc.returncode, self.stdout(), bytes(self._err).decode(errors="replace"))
+        if hung:
+            raise AssertionError(f"host still running after {timeout} s: {result!r}")
+        return result
 
     def kill(self):
         if self.alive():
             self.proc.kill()
-            self.proc.communicate()
+            self.proc.wait()
 
 
 # ---- transcript -------------------------------------------------------------
@@ -218,16 +228,19 @@ class Transcript:
         return any(line[0] == kind for line in self.lines)
 
     def jni(self):
-        """Every JNI call as (function, args...), without the thread id."""
-        return [(line[2],) + line[3:] for line in self.lines if line[0] == "jni"]
+        """Every JNI call as (function, args...), without the thread id. The three
+        forms of a Call<type>Method (..., V, A) count as one: they differ only in
+        how the arguments travel, and the C++ binding picks the V form."""
+        return [(re.sub(r"^(Call\w*Method)[VA]$", r"\1", line[2]),) + line[3:]
+                for line in self.lines if line[0] == "jni"]
 
     def calls(self, function):
         """The arguments of every call of one JNI function."""
         return [call[1:] for call in self.jni() if call[0] == function]
 
-    def threads(self, function=None):
-        return {line[1] for line in self.lines
-                if line[0] == "jni" and (function is None or line[2] == function)}
+    def threads(self):
+        """The threads that made JNI calls."""
+        return {line[1] for line in self.lines if line[0] == "jni"}
 
     def violations(self):
         return self.events("violation")
@@ -245,34 +258,30 @@ class Transcript:
         return "\n".join("\t".join(line) for line in self.lines)
 
 
-# ---- working directories ----------------------------------------------------
+# ---- one test's host runs ----------------------------------------------------
 
 class WorkDir:
-    """A working directory holding the test VM."""
+    """A working directory with the test VM installed below it."""
 
-    def __init__(self, path, session, exe):
+    def __init__(self, path, dll, scenario=None):
         self.path = Path(path)
-        self.session = session
-        self.exe = exe
         self.vm_dir = self.path / VM_RELATIVE.parent
         self.log = self.vm_dir / "testvm.log"
-        self.started = []
+        self.vm_dir.mkdir(parents=True)
+        shutil.copyfile(dll, self.vm_dir / "jvm.dll")
+        if scenario:
+            lines = [f"{key}={value}" for key, values in scenario.items()
+                     for value in (values if isinstance(values, list) else [values])]
+            (self.vm_dir / "testvm.ini").write_text("\n".join(lines) + "\n")
 
     @property
     def win(self):
         return win_path(self.path)
 
     @property
-    def wrkdir(self):
+    def entry(self):
+        """The launch entry naming this directory."""
         return "wrkdir=" + self.win
-
-    def install_vm(self, dll, scenario=None):
-        self.vm_dir.mkdir(parents=True, exist_ok=True)
-        shutil.copyfile(dll, self.vm_dir / "jvm.dll")
-        if scenario:
-            lines = [f"{key}={value}" for key, values in scenario.items()
-                     for value in (values if isinstance(values, list) else [values])]
-            (self.vm_dir / "testvm.ini").write_text("\n".join(lines) + "\n")
 
     def transcript(self):
         return Transcript.read(self.log)
@@ -284,12 +293,41 @@ class WorkDir:
         assert found, f"no {kind!r} line in the transcript:\n{transcript}"
         return transcript
 
-    def run(self, args, timeout=DEFAULT_TIMEOUT, env_extra=None, cwd=None):
-        return self.session.run(self.exe, args, cwd=cwd or self.path,
-                                env_extra=env_extra, timeout=timeout)
 
-    def start(self, args, env_extra=None, cwd=None):
-        host = Background(self.session.popen(self.exe, args, cwd=cwd or self.path,
+class HostRunner:
+    """Runs the host for one test. Every process starts in the test's own folder,
+    so the host's working directory differs from where it was started."""
+
+    def __init__(self, session, exe, vm_dlls, folder):
+        self.session = session
+        self.exe = exe
+        self.vm_dlls = vm_dlls
+        self.folder = Path(folder)
+        self.workdirs = []
+        self.started = []
+
+    def workdir(self, scenario=None, vm="jvm.dll", name="wd"):
+        workdir = WorkDir(self.folder / name, self.vm_dlls[vm], scenario)
+        self.workdirs.append(workdir)
+        return workdir
+
+    def start(self, args, env_extra=None, exe=None):
+        host = Background(self.session.popen(exe or self.exe, args, cwd=self.folder,
                                              env_extra=env_extra))
         self.started.append(host)
         return host
+
+    def run(self, args, env_extra=None, timeout=DEFAULT_TIMEOUT):
+        """Runs the host to its end; one still running after timeout fails."""
+        return self.start(args, env_extra).finish(timeout)
+
+    def finish(self):
+        """Ends what a test left running; the JNI faults and traps the test VM saw."""
+        for host in self.started:
+            host.kill()
+        faults = []
+        for workdir in self.workdirs:
+            transcript = workdir.transcript()
+            faults += [(workdir.log, "violation", *v) for v in transcript.violations()]
+            faults += [(workdir.log, "trap", *t) for t in transcript.traps()]
+        return faults

@@ -1,0 +1,36 @@
+// A working directory with the test VM below it, for the cross tests that run
+// the real host: <root>\<name>\jre1.6.0\bin\client\jvm.dll, its scenario and
+// its transcript.
+#ifndef OSTREL_TESTS_VM_WORKDIR_H
+#define OSTREL_TESTS_VM_WORKDIR_H
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+class VmWorkDir {
+ public:
+  /// A fresh directory named `name` with the test VM and `scenario` (testvm.ini lines).
+  VmWorkDir(const std::string& name, const std::string& scenario);
+
+  const std::string& path() const { return path_; }
+  std::string WorkDirEntry() const { return "wrkdir=" + path_; }
+
+  /// The transcript, one vector of TAB-separated fields per line.
+  std::vector<std::vector<std::string>> Transcript() const;
+  /// True once a line with this first field appears, polling up to `timeout`.
+  bool WaitFor(const std::string& event, std::chrono::milliseconds timeout) const;
+  /// The jni lines calling `function` (whose name may end in V or A).
+  std::vector<std::vector<std::string>> Calls(const std::string& function) const;
+  /// Every violation and trap line, joined for a failure message.
+  std::string Problems() const;
+
+ private:
+  std::string path_;
+  std::string vm_dir_;
+};
+
+/// Runs `body` on a new thread and reports whether it finished within `timeout`.
+bool FinishesWithin(std::chrono::milliseconds timeout, void (*body)());
+
+#endif

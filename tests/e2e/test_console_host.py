@@ -1,0 +1,278 @@
+"""The host run in the console ("execute"), against the test VM under Wine."""
+
+import shutil
+import time
+
+import pytest
+
+MAIN_CLASS = "vantor/str/diskarray/rmi/FileServer"
+MAIN_SIGNATURE = "([Ljava/lang/String;)V"
+STRING_CLASS = "java/lang/String"
+BANNER = "Running Ostrel Server.\n"
+LIBRARY_BELOW_WORKDIR = "\\jre1.6.0\\bin\\client\\jvm.dll"
+# The host registers its console handler right after main returns, or enters its
+# wait right after printing a start failure. The pause orders the interrupt after
+# that step; nothing measures it.
+SETTLE = 0.5
+
+
+def start_calls(arguments):
+    """The JNI calls of a complete start, in order."""
+    calls = [("FindClass", MAIN_CLASS),
+             ("GetStaticMethodID", MAIN_CLASS, "main", MAIN_SIGNATURE),
+             ("FindClass", STRING_CLASS),
+             ("NewObjectArray", str(len(arguments)), STRING_CLASS)]
+    for i, text in enumerate(arguments):
+        calls += [("NewString", text), ("SetObjectArrayElement", str(i), text), ("DeleteLocalRef",)]
+    # The empty receiver class name finds nothing; its NoClassDefFoundError is
+    # cleared before main may be called.
+    calls += [("FindClass", ""), ("ExceptionCheck",), ("ExceptionClear",),
+              ("CallStaticVoidMethod", MAIN_CLASS, "main"), ("ExceptionCheck",)]
+    return calls
+
+
+def run_until_ctrl_c(host, workdir, entries, env_extra=None, exe=None):
+    """Starts the host, lets main return, interrupts it: the result and the transcript."""
+    run = host.start(["execute", *entries], env_extra=env_extra, exe=exe)
+    workdir.wait_for_event("main-returned")
+    time.sleep(SETTLE)
+    assert run.alive(), f"the host ended on its own: {run.finish()!r}"
+    run.interrupt()
+    return run.finish(), workdir.transcript()
+
+
+def assert_stopped_by_host(result, transcript):
+    """A clean stop by Ctrl-C: the host's handler took the event, the VM stayed loaded."""
+    assert result.returncode == 0, result
+    assert result.stdout == BANNER, result
+    assert transcript.events("console-event") == [], "the event went past the host's handler"
+    assert not transcript.has("unload"), "the VM library was unloaded under its threads"
+    assert transcript.has("process-exit"), transcript
+
+
+def options_of(transcript):
+    """The option strings the VM got, checked to be numbered 0, 1, 2, ..."""
+    lines = transcript.events("option")
+    assert [i for i, _ in lines] == [str(n) for n in range(len(lines))]
+    return [text for _, text in lines]
+
+
+def test_start_hands_vm_options_and_arguments_to_the_vm_and_stops_on_ctrl_c(host):
+    workdir = host.workdir()
+    entries = ["-Dfirst=1", "app1", "WrkDir=" + workdir.win, "/Dslash=2", "-Xmx64m",
+               "second arg", 'say "hi"', "", "-", "-dlower", "-xlower",
+               "WRKDIR=Z:\\elsewhere", "wrkdir=", "/Xrs", "-Dwrkdir=x"]
+    options = ["-Dfirst=1", "/Dslash=2", "-Xmx64m", "/Xrs", "-Dwrkdir=x"]
+    arguments = ["app1", "second arg", 'say "hi"', "", "-", "-dlower", "-xlower"]
+
+    result, transcript = run_until_ctrl_c(host, workdir, entries)
+
+    assert_stopped_by_host(result, transcript)
+    assert len(transcript.events("load")) == 1
+    assert transcript.events("create") == [
+        ("version=0x00010002", f"nOptions={len(options)}", "ignoreUnrecognized=1")]
+    assert options_of(transcript) == options
+    assert transcript.events("create-result") == [("0",)]
+    assert transcript.jni() == start_calls(arguments)
+    assert len(transcript.threads()) == 1, "JNI used on more than the run thread"
+    assert transcript.main_args() == arguments
+
+
+@pytest.mark.parametrize("extra", [[], ["-Xint", "wrkdir="]], ids=["alone", "with-option"])
+def test_main_gets_an_empty_array_without_arguments(host, extra):
+    workdir = host.workdir()
+    result, transcript = run_until_ctrl_c(host, workdir, [workdir.entry, *extra])
+    assert_stopped_by_host(result, transcript)
+    assert transcript.jni() == start_calls([])
+    assert transcript.main_args() == []
+
+
+def test_twenty_vm_options_reach_the_vm(host):
+    workdir = host.workdir()
+    options = [f"{prefix}opt{i}" for i in range(5) for prefix in ("-D", "/D", "-X", "/X")]
+    assert len(options) == 20
+    result, transcript = run_until_ctrl_c(host, workdir, [workdir.entry, *options])
+    assert_stopped_by_host(result, transcript)
+    assert options_of(transcript) == options
+
+
+def test_long_entries_reach_the_vm_whole(host):
+    workdir = host.workdir()
+    lengths = (2047, 2048, 5000)
+    options = [f"-Dlong{n}=".ljust(n, "o") for n in lengths]
+    arguments = [f"arg{n}:".ljust(n, "a") for n in lengths]
+    result, transcript = run_until_ctrl_c(host, workdir, [*options, workdir.entry, *arguments])
+    assert_stopped_by_host(result, transcript)
+    assert options_of(transcript) == options
+    assert transcript.main_args() == arguments
+
+
+# Non-ASCII bytes in the ANSI code page reach main as the characters they stand for.
+# Wine turns the UTF-8 command line into the code page of the process's locale.
+@pytest.mark.parametrize("locale, code_page, texts", [
+    ("C.UTF-8", "cp1252", ["é", "€", "naïve"]),     # 0xE9, 0x80 (not U+0080)
+    ("ja_JP.UTF-8", "cp932", ["ポ", "表", "ｱ"]),     # 0x83 0x7C, 0x95 0x5C, 0xB1
+])
+def test_non_ascii_arguments_reach_main_as_unicode(host, locale, code_page, texts):
+    # The working directory's name has such a character too (表 ends in the byte "\").
+    workdir = host.workdir(name="wd-" + texts[1])
+    option = "-Dname=" + texts[0]
+    result, transcript = run_until_ctrl_c(host, workdir, [workdir.entry, option, *texts],
+                                          env_extra={"LC_ALL": locale})
+    assert_stopped_by_host(result, transcript)
+    assert transcript.main_args() == texts
+    # Options travel as the code page's bytes, exactly as given.
+    assert options_of(transcript) == [option.encode(code_page).decode("utf-8", "surrogateescape")]
+
+
+@pytest.mark.parametrize("beside_exe", [False, True], ids=["in-start-folder", "beside-exe-only"])
+def test_change_to_a_relative_workdir_resolves_against_the_start_folder(host, beside_exe):
+    """The library search finds a relative working directory beside the executable
+    too, but the change of directory resolves it against the folder the host was
+    started in: there it fails, is reported, and the start goes on."""
+    if beside_exe:
+        workdir = host.workdir(name="app/wd")
+        exe = shutil.copy(host.exe, workdir.path.parent)
+    else:
+        workdir = host.workdir(name="wd")
+        exe = host.exe
+    result, transcript = run_until_ctrl_c(host, workdir, ["wrkdir=wd", "arg"], exe=exe)
+    assert result.returncode == 0, result
+    assert result.stdout == BANNER + ("ERROR : _chdir\n" if beside_exe else ""), result
+    assert transcript.main_args() == ["arg"]
+
+
+def test_ctrl_c_during_a_slow_main_ends_the_process(host):
+    workdir = host.workdir({"main": "block:20000"})
+    run = host.start(["execute", workdir.entry])
+    workdir.wait_for_event("app-threads")
+    run.interrupt()
+    result = run.finish()
+    transcript = workdir.transcript()
+    # No handler of the host yet: the VM's handler sees the event and passes it
+    # on, and the default handler ends the process.
+    assert result.returncode == 0, result
+    assert result.stdout == BANNER, result
+    assert transcript.events("console-event") == [("0",)]
+    assert not transcript.has("main-returned")
+
+
+def test_second_ctrl_c_is_harmless(host):
+    workdir = host.workdir()
+    run = host.start(["execute", workdir.entry, "arg"])
+    workdir.wait_for_event("main-returned")
+    time.sleep(SETTLE)
+    run.interrupt()
+    run.interrupt()
+    assert_stopped_by_host(run.finish(), workdir.transcript())
+
+
+# created: the result JNI_CreateJavaVM gave (None: not called); last_call: the
+# host's last JNI call, after which it must do nothing more.
+@pytest.mark.parametrize("scenario, vm, entries, message, created, last_call", [
+    pytest.param({}, "jvm.dll", [f"-Dopt{i}" for i in range(21)],
+                 "Max. number of Java args exceeded.", None, None, id="21-vm-options"),
+    pytest.param({"create_result": -1}, "jvm.dll", [], "Cannot create Java VM.", "-1", None,
+                 id="creation-fails"),
+    pytest.param({}, "jvm_noentry.dll", [], "Cannot create Java VM.", None, None,
+                 id="no-entry-point"),
+    pytest.param({"missing_class": MAIN_CLASS}, "jvm.dll", [], "Cannot find main class.", "0",
+                 ("FindClass", MAIN_CLASS), id="main-class-missing"),
+    pytest.param({"missing_method": "main"}, "jvm.dll", [], "Cannot find main method.", "0",
+                 ("GetStaticMethodID", MAIN_CLASS, "main", MAIN_SIGNATURE),
+                 id="main-method-missing"),
+    pytest.param({"oom_array": 1}, "jvm.dll", ["a"], "Out of Memory!", "0",
+                 ("NewObjectArray", "1", STRING_CLASS), id="array-fails"),
+    pytest.param({"oom_string": 2}, "jvm.dll", ["a", "b", "c"], "Out of Memory!", "0",
+                 ("NewString", "b"), id="second-string-fails"),
+    pytest.param({"main": "throw"}, "jvm.dll", [], "Exception in main method.", "0",
+                 ("ExceptionClear",), id="main-throws"),
+])
+def test_start_failure_is_reported_and_the_host_waits_for_ctrl_c(host, scenario, vm, entries,
+                                                                   message, created, last_call):
+    workdir = host.workdir(scenario, vm=vm)
+    run = host.start(["execute", workdir.entry, *entries])
+    run.wait_for_output(message)
+    time.sleep(SETTLE)
+    assert run.alive(), f"the host ended instead of waiting: {run.finish()!r}"
+    run.interrupt()
+    result = run.finish()
+    transcript = workdir.transcript()
+
+    assert result.returncode == 0, result
+    assert result.stdout == BANNER + message + "\n", result
+    assert transcript.has("load")
+    assert transcript.events("create-result") == ([] if created is None else [(created,)])
+    calls = transcript.jni()
+    if last_call is None:
+        assert calls == [], "JNI used without a VM"
+    else:
+        assert calls[-1] == last_call, "the host went on after the failure"
+    # The host registers its handler only after a good start: the VM's handler,
+    # installed when the VM was created, sees the event and passes it on.
+    assert transcript.events("console-event") == ([("0",)] if created == "0" else [])
+    assert not transcript.has("unload")
+
+
+def test_exception_in_main_is_described_by_the_vm(host):
+    workdir = host.workdir({"main": "throw"})
+    run = host.start(["execute", workdir.entry])
+    run.wait_for_output("Exception in main method.")
+    run.interrupt()
+    result = run.finish()
+    assert 'Exception in thread "main" java.lang.RuntimeException' in result.stderr, result
+    assert workdir.transcript().events("describe") == [("java/lang/RuntimeException",)]
+
+
+@pytest.mark.parametrize("words", [["bogus"], ["executes"], ["exec"], [""], ["-execute"],
+                                   ["start", "execute"]])
+def test_unknown_command_is_an_option_error(host, words):
+    workdir = host.workdir()
+    result = host.run([*words, workdir.entry])
+    assert (result.returncode, result.stdout) == (0, "\nOption error...\n"), result
+    assert workdir.transcript().lines == [], "the VM was loaded"
+
+
+def library_path(directory):
+    return directory + LIBRARY_BELOW_WORKDIR
+
+
+@pytest.mark.parametrize("command", ["execute", "EXECUTE", "Execute", "eXeCuTe"])
+def test_execute_command_word_ignores_case(host, command):
+    result = host.run([command])
+    assert result.returncode == 0, result
+    assert result.stdout == BANNER + f'Cannot load Java VM library "{library_path("(null)")}".\n'
+
+
+@pytest.mark.parametrize("entries, directory", [
+    ([], "(null)"),
+    (["wrkdir=", "-Dx=1", "arg"], "(null)"),
+    (["-Dwrkdir=Z:\\tmp", "xwrkdir=Z:\\tmp"], "(null)"),
+    (["WRKDIR={missing}", "wrkdir={good}"], "{missing}"),
+    (["wrkdir={long}"], "{long}"),
+], ids=["none", "empty", "not-a-workdir-entry", "first-wins", "overlong"])
+def test_library_load_failure_is_reported_and_ends_the_run(host, entries, directory):
+    good = host.workdir()
+    names = {"missing": good.win + "-missing", "good": good.win,
+             "long": "Z:\\" + "\\".join(["d" * 49] * 6)}
+    assert len(names["long"]) == 302
+    result = host.run(["execute", *(entry.format(**names) for entry in entries)])
+    assert result.returncode == 0, result
+    assert result.stdout == BANNER + f'Cannot load Java VM library "{library_path(directory.format(**names))}".\n'
+    assert good.transcript().lines == [], "the VM was loaded"
+
+
+@pytest.mark.parametrize("length", [259, 260])
+def test_library_path_longer_than_259_characters_is_not_loaded(host, length):
+    base = len(host.workdir(name="w").win) - 1
+    workdir = host.workdir(name="w" * (length - base - len(LIBRARY_BELOW_WORKDIR)))
+    path = library_path(workdir.win)
+    assert len(path) == length
+    if length < 260:
+        result, transcript = run_until_ctrl_c(host, workdir, [workdir.entry])
+        assert_stopped_by_host(result, transcript)
+    else:
+        result = host.run(["execute", workdir.entry])
+        assert result.returncode == 0, result
+        assert result.stdout == BANNER + f'Cannot load Java VM library "{path}".\n'
+        assert workdir.transcript().lines == [], "the VM was loaded"
