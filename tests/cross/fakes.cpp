@@ -12,6 +12,7 @@ HANDLE const kFakeEventSource = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(0x
 void FakePlatform::Reset() {
   std::lock_guard<std::mutex> lock(mutex);
   fail_set_service_status = false;
+  status_failures_left = 0;
   set_service_status_error = ERROR_INVALID_HANDLE;
   fail_register_event_source = false;
   fail_create_event = false;
@@ -44,7 +45,8 @@ std::vector<EventCall> FakePlatform::Events() {
 BOOL WINAPI FakeSetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS status) {
   std::lock_guard<std::mutex> lock(fake.mutex);
   fake.status_calls.push_back({handle, *status, GetCurrentThreadId()});
-  if (fake.fail_set_service_status) {
+  if (fake.fail_set_service_status || fake.status_failures_left > 0) {
+    if (fake.status_failures_left > 0) --fake.status_failures_left;
     SetLastError(fake.set_service_status_error);
     return FALSE;
   }

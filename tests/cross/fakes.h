@@ -36,6 +36,7 @@ struct FakePlatform {
   std::mutex mutex;
   // Answers.
   bool fail_set_service_status = false;
+  int status_failures_left = 0;  // the next this many SetServiceStatus calls fail
   DWORD set_service_status_error = ERROR_INVALID_HANDLE;
   bool fail_register_event_source = false;
   bool fail_create_event = false;

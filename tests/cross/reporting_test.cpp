@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "fakes.h"
 
 namespace {
@@ -79,6 +82,53 @@ TEST_F(ServiceMode, FailedStatusIsReportedAndRecordKept) {
   EXPECT_EQ(ServiceStatusRecord()->dwWaitHint, 7u);
 }
 
+TEST_F(ServiceMode, InterrogationReReportsTheCurrentState) {
+  ASSERT_NE(ReportServiceStatus(SERVICE_START_PENDING, 0, 3000), 0);
+  ASSERT_NE(ReportCurrentServiceStatus(), 0);
+  ASSERT_NE(ReportServiceStatus(SERVICE_RUNNING, 0, 0), 0);
+  ASSERT_NE(ReportCurrentServiceStatus(), 0);
+  const auto calls = fake.StatusCalls();
+  ASSERT_EQ(calls.size(), 4u);
+  // While starting: the same state with wait hint 0 and the next checkpoint.
+  EXPECT_EQ(calls[1].status.dwCurrentState, static_cast<DWORD>(SERVICE_START_PENDING));
+  EXPECT_EQ(calls[1].status.dwCheckPoint, calls[0].status.dwCheckPoint + 1);
+  EXPECT_EQ(calls[1].status.dwWaitHint, 0u);
+  EXPECT_EQ(calls[1].status.dwControlsAccepted, 0u);
+  EXPECT_EQ(calls[3].status.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+  EXPECT_EQ(calls[3].status.dwCheckPoint, 0u);
+  EXPECT_EQ(calls[3].status.dwControlsAccepted, static_cast<DWORD>(SERVICE_ACCEPT_STOP));
+}
+
+// The service thread and the dispatcher thread report at the same time: no
+// checkpoint may be lost or handed out twice, and no record torn.
+TEST_F(ServiceMode, ConcurrentReportsAreSerialised) {
+  ASSERT_NE(ReportServiceStatus(SERVICE_STOP_PENDING, 0, 0), 0);
+  const DWORD first = fake.StatusCalls().at(0).status.dwCheckPoint + 1;
+  constexpr int kReports = 2000;
+  std::atomic<bool> go{false};
+  std::thread service([&go] {
+    while (!go.load()) std::this_thread::yield();
+    for (int i = 0; i < kReports; ++i) ReportServiceStatus(SERVICE_STOP_PENDING, 0, 1234);
+  });
+  std::thread dispatcher([&go] {
+    while (!go.load()) std::this_thread::yield();
+    for (int i = 0; i < kReports; ++i) ReportCurrentServiceStatus();
+  });
+  go = true;
+  service.join();
+  dispatcher.join();
+  const auto calls = fake.StatusCalls();
+  ASSERT_EQ(calls.size(), 1u + 2 * kReports);
+  for (std::size_t i = 1; i < calls.size(); ++i) {
+    // Sent in checkpoint order, each exactly once, each record whole.
+    ASSERT_EQ(calls[i].status.dwCheckPoint, first + i - 1) << i;
+    const DWORD hint = calls[i].status.dwWaitHint;
+    ASSERT_TRUE(hint == 0 || hint == 1234) << hint;
+    ASSERT_EQ(calls[i].status.dwCurrentState, static_cast<DWORD>(SERVICE_STOP_PENDING));
+  }
+}
+
+// Ends with STOPPED: the tests after it see a service that has ended.
 TEST_F(ServiceMode, StatusReportsCarryCheckpointsAndAcceptedControls) {
   ASSERT_NE(ReportServiceStatus(SERVICE_START_PENDING, 0, 3000), 0);
   ASSERT_NE(ReportServiceStatus(SERVICE_START_PENDING, 0, 3000), 0);

@@ -1,0 +1,178 @@
+// The service entry and its control handler with the real host and the test VM,
+// the service control manager and the event log faked, the registry real. The
+// exact status records are asserted; a real manager shows only some of them.
+#include "service/service_main.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "entry/reporting.h"
+#include "fakes.h"
+#include "launch/registry_value.h"
+#include "vm_workdir.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+struct Record {
+  DWORD state;
+  DWORD accepted;
+  DWORD exit_code;
+  DWORD checkpoint;
+  DWORD wait_hint;
+  bool operator==(const Record& o) const {
+    return state == o.state && accepted == o.accepted && exit_code == o.exit_code && checkpoint == o.checkpoint &&
+           wait_hint == o.wait_hint;
+  }
+};
+
+std::ostream& operator<<(std::ostream& out, const Record& r) {
+  return out << "{state " << r.state << ", accepted " << r.accepted << ", exit " << r.exit_code << ", checkpoint "
+             << r.checkpoint << ", wait " << r.wait_hint << "}";
+}
+
+constexpr DWORD kStart = SERVICE_START_PENDING;
+constexpr DWORD kRunning = SERVICE_RUNNING;
+constexpr DWORD kStopping = SERVICE_STOP_PENDING;
+constexpr DWORD kStopped = SERVICE_STOPPED;
+constexpr DWORD kStop = SERVICE_ACCEPT_STOP;
+
+void ServiceThread() { HostServiceMain(0, nullptr); }
+
+class Service : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fake.Reset();
+    RemoveKeys();
+  }
+  void TearDown() override { RemoveKeys(); }
+
+  // Creating the Parameters key creates the service's own key too; a key left
+  // without a registered service would confuse the next boot of the prefix.
+  static void RemoveKeys() {
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, kParametersKey);
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\OstrelServer");
+  }
+
+  static void StoreOptions(const std::string& options) {
+    ASSERT_EQ(CreateParametersKey(HKEY_LOCAL_MACHINE, kParametersKey), 0);
+    ASSERT_EQ(StoreStringValue(options.c_str(), static_cast<DWORD>(options.size() + 1), HKEY_LOCAL_MACHINE,
+                               kParametersKey, kOptionsValueName),
+              1);
+  }
+
+  static std::vector<Record> Records() {
+    std::vector<Record> records;
+    for (const auto& call : fake.StatusCalls()) {
+      EXPECT_EQ(call.status.dwServiceType, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
+      EXPECT_EQ(call.status.dwServiceSpecificExitCode, 0u);
+      const SERVICE_STATUS& s = call.status;
+      records.push_back({s.dwCurrentState, s.dwControlsAccepted, s.dwWin32ExitCode, s.dwCheckPoint, s.dwWaitHint});
+    }
+    return records;
+  }
+
+  static std::vector<std::string> Events(int index) {
+    std::vector<std::string> strings;
+    for (const auto& e : fake.Events()) strings.push_back(e.strings.at(index));
+    return strings;
+  }
+
+  static void Control(DWORD control) {
+    ASSERT_NE(fake.service_handler, nullptr);
+    fake.service_handler(control);
+  }
+};
+
+TEST_F(Service, NormalRunReportsTheWholeSequence) {
+  VmWorkDir dir("service_normal", "");
+  StoreOptions("-Xmx64m|" + dir.WorkDirEntry() + "|first arg|/Dx=1");
+  std::thread service(ServiceThread);
+  ASSERT_TRUE(dir.WaitFor("main-returned", 10s)) << dir.Problems();
+  Control(SERVICE_CONTROL_INTERROGATE);
+  Control(SERVICE_CONTROL_STOP);
+  service.join();
+
+  EXPECT_EQ(fake.handler_names, std::vector<std::string>({"OstrelServer"}));
+  EXPECT_EQ(Records(), std::vector<Record>({{kStart, 0, 0, 1, 3000},
+                                            {kStart, 0, 0, 2, 3000},
+                                            {kRunning, kStop, 0, 0, 0},
+                                            {kRunning, kStop, 0, 0, 0},
+                                            {kStopping, kStop, 0, 3, 0},
+                                            {kStopped, kStop, 0, 0, 0}}));
+  EXPECT_TRUE(fake.Events().empty());
+  EXPECT_EQ(dir.Problems(), "");
+  // The stored entries reached the VM and main.
+  std::vector<std::string> options;
+  std::vector<std::string> arguments;
+  for (const auto& line : dir.Transcript()) {
+    if (line.at(0) == "option") options.push_back(line.at(2));
+    if (line.at(0) == "main-arg") arguments.push_back(line.at(2));
+  }
+  EXPECT_EQ(options, std::vector<std::string>({"-Xmx64m", "/Dx=1"}));
+  EXPECT_EQ(arguments, std::vector<std::string>({"first arg"}));
+}
+
+TEST_F(Service, NoHandlerHandleMeansNothingIsReported) {
+  fake.fail_register_handler = true;
+  EXPECT_TRUE(FinishesWithin(10s, ServiceThread));
+  EXPECT_TRUE(Records().empty());
+  EXPECT_EQ(fake.create_event_calls, 0);
+}
+
+TEST_F(Service, FailedFirstReportSkipsTheRunButStops) {
+  fake.status_failures_left = 1;
+  fake.set_service_status_error = ERROR_INVALID_HANDLE;
+  EXPECT_TRUE(FinishesWithin(10s, ServiceThread));
+  EXPECT_EQ(Records(), std::vector<Record>({{kStart, 0, 0, 1, 3000}, {kStopped, kStop, ERROR_INVALID_HANDLE, 0, 0}}));
+  EXPECT_EQ(Events(1), std::vector<std::string>({"SetServiceStatus"}));
+  EXPECT_EQ(fake.create_event_calls, 0);
+}
+
+TEST_F(Service, StartFailureKeepsRunningAndStopsWithTheCapturedCode) {
+  VmWorkDir dir("service_no_main", "missing_class=vantor/str/diskarray/rmi/FileServer\n");
+  StoreOptions(dir.WorkDirEntry());
+  std::thread service(ServiceThread);
+  ASSERT_TRUE(dir.WaitFor("exception", 10s));
+  for (int i = 0; i < 100 && fake.Events().empty(); ++i) Sleep(20);
+  ASSERT_EQ(Events(1), std::vector<std::string>({"Cannot find main class."}));
+  const DWORD captured = LastErrorCode();
+  EXPECT_EQ(Events(0), std::vector<std::string>({"OstrelServer : ERROR : " + std::to_string(static_cast<int>(captured))}));
+  EXPECT_EQ(Records().back().state, kRunning);
+  Control(SERVICE_CONTROL_STOP);
+  service.join();
+  EXPECT_EQ(Records().back(), (Record{kStopped, kStop, captured, 0, 0}));
+  EXPECT_EQ(dir.Problems(), "");
+}
+
+TEST_F(Service, NoOptionsStopsAtOnceWithTheLoadError) {
+  EXPECT_TRUE(FinishesWithin(10s, ServiceThread));
+  EXPECT_EQ(Records(), std::vector<Record>({{kStart, 0, 0, 1, 3000},
+                                            {kStart, 0, 0, 2, 3000},
+                                            {kRunning, kStop, 0, 0, 0},
+                                            {kStopped, kStop, ERROR_MOD_NOT_FOUND, 0, 0}}));
+  EXPECT_EQ(Events(1),
+            std::vector<std::string>({"Cannot load Java VM library \"(null)\\jre1.6.0\\bin\\client\\jvm.dll\"."}));
+}
+
+TEST_F(Service, LongestStoredValueReachesMainWhole) {
+  VmWorkDir dir("service_longest", "");
+  const std::string prefix = dir.WorkDirEntry() + "|";
+  const std::string argument(2047 - prefix.size(), 'a');
+  StoreOptions(prefix + argument);
+  std::thread service(ServiceThread);
+  ASSERT_TRUE(dir.WaitFor("main-returned", 10s)) << dir.Problems();
+  Control(SERVICE_CONTROL_STOP);
+  service.join();
+  std::vector<std::string> arguments;
+  for (const auto& line : dir.Transcript()) {
+    if (line.at(0) == "main-arg") arguments.push_back(line.at(2));
+  }
+  EXPECT_EQ(arguments, std::vector<std::string>({argument}));
+}
+
+}  // namespace
