@@ -6,6 +6,18 @@
 WINE64=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver
 
+# A first boot leaves the service manager busy for a while (device services
+# time out one after another, and services created meanwhile can vanish from
+# its view): the session is restarted once so that it starts settled.
+wine_session_boot() {
+  "$WINESERVER" -p </dev/null >/dev/null 2>>"$1"
+  "$WINE64" wineboot -i </dev/null >/dev/null 2>>"$1" || return 1
+  "$WINESERVER" -k 2>/dev/null || true
+  "$WINESERVER" -w 2>/dev/null || true
+  "$WINESERVER" -p </dev/null >/dev/null 2>>"$1"
+  "$WINE64" wineboot </dev/null >/dev/null 2>>"$1"
+}
+
 wine_session_start() {
   export WINEPREFIX="$1"
   export WINELOADER="$WINE64"
@@ -15,14 +27,12 @@ wine_session_start() {
   mkdir -p "$WINEPREFIX" "$(dirname "$2")"
   # stdin and stdout on /dev/null: the background system processes inherit the
   # first process's pipes, and a reader of those would wait for ever.
-  "$WINESERVER" -p </dev/null >/dev/null 2>>"$2"
-  if ! "$WINE64" wineboot -i </dev/null >/dev/null 2>>"$2"; then
+  if ! wine_session_boot "$2"; then
     echo "wine: wineboot failed, rebuilding the prefix $WINEPREFIX" >&2
     "$WINESERVER" -k 2>/dev/null || true
     rm -rf "$WINEPREFIX"
     mkdir -p "$WINEPREFIX"
-    "$WINESERVER" -p </dev/null >/dev/null 2>>"$2"
-    "$WINE64" wineboot -i </dev/null >/dev/null 2>>"$2"
+    wine_session_boot "$2"
   fi
 }
 
