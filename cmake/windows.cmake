@@ -38,5 +38,7 @@ target_link_options(OstrelServer PRIVATE -static -static-libgcc -static-libstdc+
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/testvm/CMakeLists.txt)
   add_subdirectory(tests/testvm)
 endif()
+add_subdirectory(tests/scmclient)
 enable_testing()
 add_subdirectory(tests/cross)
+add_subdirectory(bench)

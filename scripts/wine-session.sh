@@ -37,5 +37,8 @@ wine_session_start() {
 }
 
 wine_session_stop() {
-  [ -n "${WINEPREFIX:-}" ] && "$WINESERVER" -k 2>/dev/null || true
+  if [ -n "${WINEPREFIX:-}" ]; then
+    "$WINESERVER" -k 2>/dev/null || true
+    "$WINESERVER" -w 2>/dev/null || true
+  fi
 }

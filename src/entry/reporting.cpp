@@ -22,7 +22,7 @@ std::uint32_t checkpoint_counter = 1;
 // the host or into Java.
 class StatusLock {
  public:
-  StatusLock() { InitializeCriticalSection(&section_); }
+  StatusLock() noexcept { InitializeCriticalSection(&section_); }
   StatusLock(const StatusLock&) = delete;
   StatusLock& operator=(const StatusLock&) = delete;
   void Enter() { EnterCriticalSection(&section_); }

@@ -4,22 +4,28 @@
 #include <cstdio>
 #include <cstring>
 
+// NOLINTNEXTLINE(cert-dcl50-cpp): printf-style on purpose, checked by the format attribute
 OwnedString FormatString(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  va_list measure;
-  va_copy(measure, args);
-  const int length = std::vsnprintf(nullptr, 0, format, measure);
-  va_end(measure);
-  OwnedString result;
-  if (length >= 0) {
-    const std::size_t size = static_cast<std::size_t>(length) + 1;
-    result.reset(static_cast<char*>(std::malloc(size)));
-    if (result && std::vsnprintf(result.get(), size, format, args) != length) {
-      result.reset();
-    }
-  }
+  // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): started just above
+  const int length = std::vsnprintf(nullptr, 0, format, args);
   va_end(args);
+  OwnedString result;
+  if (length < 0) {
+    return result;
+  }
+  const std::size_t size = static_cast<std::size_t>(length) + 1;
+  result.reset(static_cast<char*>(std::malloc(size)));
+  if (!result) {
+    return result;
+  }
+  va_start(args, format);
+  const int written = std::vsnprintf(result.get(), size, format, args);
+  va_end(args);
+  if (written != length) {
+    result.reset();
+  }
   return result;
 }
 

@@ -2,8 +2,10 @@
 
 Run with /usr/bin/python3 -m pytest tests/e2e. OSTREL_BUILD_DIR names the x86_64
 build (default build/x86_64), OSTREL_I686_BUILD_DIR the i686 one (read only by
-the static checks). The Wine prefix, its boot log and every test's folder live
-in $OSTREL_BUILD_DIR/e2e; the prefix is kept for the next run.
+the static checks). The console tests' Wine prefix, its boot log and every
+test's folder live in $OSTREL_BUILD_DIR/e2e; the service tests' sessions in
+e2e/service and e2e/service-cp932 below it, laid out alike. Prefixes are kept
+for the next run.
 """
 
 import re
@@ -11,6 +13,7 @@ import shutil
 
 import pytest
 
+from scm import ServiceSession, ServiceTest
 from winehost import BUILD_DIR, EXE_NAME, HostRunner, WineSession
 
 E2E_DIR = BUILD_DIR / "e2e"
@@ -42,15 +45,69 @@ def vm_dlls():
     return {name: _built(BUILD_DIR / "testvm" / name) for name in VM_DLLS}
 
 
-@pytest.fixture
-def host(request, wine, host_exe, vm_dlls):
-    """Runs the host in a fresh folder of this test's own; fails the test when the
-    test VM recorded a JNI violation or a trapped call."""
-    folder = E2E_DIR / "work" / re.sub(r"[^A-Za-z0-9_.-]+", "_", request.node.name)
+@pytest.fixture(scope="session")
+def scm_exe():
+    return _built(BUILD_DIR / "scmclient" / "scmclient.exe")
+
+
+def _test_folder(request, parent):
+    folder = parent / "work" / re.sub(r"[^A-Za-z0-9_.-]+", "_", request.node.name)
     shutil.rmtree(folder, ignore_errors=True)
     folder.mkdir(parents=True)
-    runner = HostRunner(wine, host_exe, vm_dlls, folder)
-    yield runner
+    return folder
+
+
+def _finish(runner):
+    """Ends what the test left running; fails when the test VM recorded a JNI
+    violation or a trapped call."""
     faults = runner.finish()
     assert not faults, "the test VM recorded faults:\n" + "\n".join(
         f"{log}: {' '.join(fields)}" for log, *fields in faults)
+
+
+@pytest.fixture
+def host(request, wine, host_exe, vm_dlls):
+    """Runs the host in a fresh folder of this test's own."""
+    runner = HostRunner(wine, host_exe, vm_dlls, _test_folder(request, E2E_DIR))
+    yield runner
+    _finish(runner)
+
+
+# Service tests run in sessions of their own (see scm.py): one in the default
+# locale, one in Japanese (ANSI code page 932), each booted when first needed.
+@pytest.fixture(scope="session")
+def service_session(scm_exe):
+    session = ServiceSession(E2E_DIR / "service", scm_exe).start()
+    yield session
+    session.stop()
+
+
+@pytest.fixture(scope="session")
+def cp932_service_session(scm_exe):
+    session = ServiceSession(E2E_DIR / "service-cp932", scm_exe, {"LC_ALL": "ja_JP.UTF-8"}).start()
+    yield session
+    session.stop()
+
+
+def _service_test(request, session, host_exe, vm_dlls):
+    runner = HostRunner(session.wine, host_exe, vm_dlls, _test_folder(request, session.wine.root))
+    test = ServiceTest(session, runner)
+    try:
+        yield test
+    finally:
+        # Installed services start automatically: none may outlive its test.
+        session.scm.remove_service()
+    _finish(runner)
+
+
+@pytest.fixture
+def service(request, service_session, host_exe, vm_dlls):
+    """The host's service commands and the service in the default locale; the
+    service is stopped and removed at the end."""
+    yield from _service_test(request, service_session, host_exe, vm_dlls)
+
+
+@pytest.fixture
+def cp932_service(request, cp932_service_session, host_exe, vm_dlls):
+    """The same in a session whose ANSI code page is 932."""
+    yield from _service_test(request, cp932_service_session, host_exe, vm_dlls)

@@ -5,30 +5,14 @@ import time
 
 import pytest
 
-MAIN_CLASS = "vantor/str/diskarray/rmi/FileServer"
-MAIN_SIGNATURE = "([Ljava/lang/String;)V"
-STRING_CLASS = "java/lang/String"
+from winehost import (LIBRARY_BELOW_WORKDIR, MAIN_CLASS, MAIN_SIGNATURE, STRING_CLASS, library_path,
+                      options_of, start_calls)
+
 BANNER = "Running Ostrel Server.\n"
-LIBRARY_BELOW_WORKDIR = "\\jre1.6.0\\bin\\client\\jvm.dll"
 # The host registers its console handler right after main returns, or enters its
 # wait right after printing a start failure. The pause orders the interrupt after
 # that step; nothing measures it.
 SETTLE = 0.5
-
-
-def start_calls(arguments):
-    """The JNI calls of a complete start, in order."""
-    calls = [("FindClass", MAIN_CLASS),
-             ("GetStaticMethodID", MAIN_CLASS, "main", MAIN_SIGNATURE),
-             ("FindClass", STRING_CLASS),
-             ("NewObjectArray", str(len(arguments)), STRING_CLASS)]
-    for i, text in enumerate(arguments):
-        calls += [("NewString", text), ("SetObjectArrayElement", str(i), text), ("DeleteLocalRef",)]
-    # The empty receiver class name finds nothing; its NoClassDefFoundError is
-    # cleared before main may be called.
-    calls += [("FindClass", ""), ("ExceptionCheck",), ("ExceptionClear",),
-              ("CallStaticVoidMethod", MAIN_CLASS, "main"), ("ExceptionCheck",)]
-    return calls
 
 
 def run_until_ctrl_c(host, workdir, entries, env_extra=None, exe=None):
@@ -50,13 +34,6 @@ def assert_stopped_by_host(result, transcript):
     assert transcript.has("process-exit"), transcript
 
 
-def options_of(transcript):
-    """The option strings the VM got, checked to be numbered 0, 1, 2, ..."""
-    lines = transcript.events("option")
-    assert [i for i, _ in lines] == [str(n) for n in range(len(lines))]
-    return [text for _, text in lines]
-
-
 def test_start_hands_vm_options_and_arguments_to_the_vm_and_stops_on_ctrl_c(host):
     workdir = host.workdir()
     entries = ["-Dfirst=1", "app1", "WrkDir=" + workdir.win, "/Dslash=2", "-Xmx64m",
@@ -76,6 +53,9 @@ def test_start_hands_vm_options_and_arguments_to_the_vm_and_stops_on_ctrl_c(host
     assert transcript.jni() == start_calls(arguments)
     assert len(transcript.threads()) == 1, "JNI used on more than the run thread"
     assert transcript.main_args() == arguments
+    # The host made the working directory current, and recorded it in the drive's
+    # per-drive variable as the C runtime's _chdir does.
+    assert transcript.events("cwd") == [(workdir.win, workdir.win)]
 
 
 @pytest.mark.parametrize("extra", [[], ["-Xint", "wrkdir="]], ids=["alone", "with-option"])
@@ -231,10 +211,6 @@ def test_unknown_command_is_an_option_error(host, words):
     result = host.run([*words, workdir.entry])
     assert (result.returncode, result.stdout) == (0, "\nOption error...\n"), result
     assert workdir.transcript().lines == [], "the VM was loaded"
-
-
-def library_path(directory):
-    return directory + LIBRARY_BELOW_WORKDIR
 
 
 @pytest.mark.parametrize("command", ["execute", "EXECUTE", "Execute", "eXeCuTe"])

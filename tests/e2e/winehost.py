@@ -84,7 +84,10 @@ class WineSession:
             subprocess.run([WINESERVER, "-p"], env=self.env, stdin=subprocess.DEVNULL,
                            stdout=subprocess.DEVNULL, stderr=log, timeout=60)
             # The system processes wineboot starts inherit these handles: no pipes.
-            boot = subprocess.run([WINE, "wineboot", "-i"], env=self.env,
+            # No "-i": the first process of a session runs "wineboot --init" by
+            # itself, and a second init starts a second services.exe, whose own
+            # service database then answers every other request to the manager.
+            boot = subprocess.run([WINE, "wineboot"], env=self.env,
                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                   stderr=log, timeout=180)
         # The registry files are written later by the persistent server.
@@ -256,6 +259,40 @@ class Transcript:
 
     def __str__(self):
         return "\n".join("\t".join(line) for line in self.lines)
+
+
+# ---- what the host does with the VM --------------------------------------------
+
+MAIN_CLASS = "vantor/str/diskarray/rmi/FileServer"
+MAIN_SIGNATURE = "([Ljava/lang/String;)V"
+STRING_CLASS = "java/lang/String"
+LIBRARY_BELOW_WORKDIR = "\\jre1.6.0\\bin\\client\\jvm.dll"
+
+
+def library_path(directory):
+    return directory + LIBRARY_BELOW_WORKDIR
+
+
+def start_calls(arguments):
+    """The JNI calls of a complete start, in order."""
+    calls = [("FindClass", MAIN_CLASS),
+             ("GetStaticMethodID", MAIN_CLASS, "main", MAIN_SIGNATURE),
+             ("FindClass", STRING_CLASS),
+             ("NewObjectArray", str(len(arguments)), STRING_CLASS)]
+    for i, text in enumerate(arguments):
+        calls += [("NewString", text), ("SetObjectArrayElement", str(i), text), ("DeleteLocalRef",)]
+    # The empty receiver class name finds nothing; its NoClassDefFoundError is
+    # cleared before main may be called.
+    calls += [("FindClass", ""), ("ExceptionCheck",), ("ExceptionClear",),
+              ("CallStaticVoidMethod", MAIN_CLASS, "main"), ("ExceptionCheck",)]
+    return calls
+
+
+def options_of(transcript):
+    """The option strings the VM got, checked to be numbered 0, 1, 2, ..."""
+    lines = transcript.events("option")
+    assert [i for i, _ in lines] == [str(n) for n in range(len(lines))]
+    return [text for _, text in lines]
 
 
 # ---- one test's host runs ----------------------------------------------------

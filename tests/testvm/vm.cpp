@@ -303,9 +303,45 @@ DWORD WINAPI appThread(void*) {
     for (;;) Sleep(20);
 }
 
+// A variable or directory text as UTF-16; empty when there is none.
+template <typename Read>
+std::u16string readWide(Read read) {
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = read(static_cast<DWORD>(buffer.size()), &buffer[0]);
+        if (n < buffer.size()) {
+            buffer.resize(n);
+            break;
+        }
+        buffer.resize(n);  // too small: n is the size it needs
+    }
+    return std::u16string(buffer.begin(), buffer.end());
+}
+
+// The application's current directory, and the per-drive variable ("=C:") of
+// its drive, through which relative paths of the form "C:file" resolve.
+// Leaves the thread's last error as it found it.
+void emitCurrentDirectory() {
+    const DWORD savedError = GetLastError();
+    const std::u16string dir =
+        readWide([](DWORD size, wchar_t* buf) { return GetCurrentDirectoryW(size, buf); });
+    std::string drive = "(none)";
+    if (dir.size() >= 2 && dir[1] == u':') {
+        const wchar_t letter = static_cast<wchar_t>(dir[0] >= u'a' && dir[0] <= u'z' ? dir[0] - 32 : dir[0]);
+        const wchar_t name[] = {L'=', letter, L':', L'\0'};
+        SetLastError(0);
+        const std::u16string value =
+            readWide([&name](DWORD size, wchar_t* buf) { return GetEnvironmentVariableW(name, buf, size); });
+        if (!value.empty() || GetLastError() != ERROR_ENVVAR_NOT_FOUND) drive = escapeUtf16(value);
+    }
+    emit({"cwd", escapeUtf16(dir), drive});
+    SetLastError(savedError);
+}
+
 // main runs without the lock: it may block for long while other threads call in.
 void runMain(Env* e, const std::vector<Obj*>& args) {
     const Scenario& s = scenario();
+    emitCurrentDirectory();
     emit({"main-args", decimal(static_cast<long long>(args.size()))});
     for (std::size_t i = 0; i < args.size(); ++i)
         emit({"main-arg", decimal(static_cast<long long>(i)),

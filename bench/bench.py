@@ -1,0 +1,273 @@
+"""The benchmarks behind `make bench`: the host's service start and stop latency
+next to a minimal reference service, its CPU time to the application's main and
+its working set in a console, and the executables' sizes and imports.
+
+Everything runs in a Wine prefix of its own under build/x86_64/bench/. Figures
+are printed, never judged. Settings (environment):
+  OSTREL_BENCH_CYCLES  measured start/stop cycles per service (default 15)
+  OSTREL_BENCH_RUNS    console runs of the host and of the baseline (default 5)
+"""
+
+import os
+import shutil
+import signal
+import statistics
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+TOP = Path(sys.argv[1]).resolve()
+BUILD = TOP / "build" / "x86_64"
+BENCH = BUILD / "bench"
+RUN = BENCH / "run"
+PREFIX = BENCH / "prefix"
+LOG = BENCH / "wine.log"
+WINE = "/usr/lib/wine/wine64"
+WINESERVER = "/usr/lib/wine/wineserver"
+
+CYCLES = int(os.environ.get("OSTREL_BENCH_CYCLES", "15"))
+RUNS = int(os.environ.get("OSTREL_BENCH_RUNS", "5"))
+WARMUP = 1          # uncounted first cycle of each service
+SETTLE_MS = 500     # pause after RUNNING, so the stop meets a service at rest
+MAIN_BLOCK_MS = 700  # the test VM's main sleeps this long in the console runs
+HOST = "OstrelServer"
+REF = "OstrelBenchRef"
+
+ENV = dict(os.environ)
+ENV.pop("DISPLAY", None)
+ENV.update(WINEPREFIX=str(PREFIX), WINELOADER=WINE, WINEDLLOVERRIDES="mscoree,mshtml=", WINEDEBUG="-all")
+
+
+def win(path):
+    return "Z:" + str(path).replace("/", "\\")
+
+
+def wine(*args, timeout=120, check=True):
+    result = subprocess.run([WINE, *map(str, args)], env=ENV, stdin=subprocess.DEVNULL, capture_output=True,
+                            timeout=timeout)
+    out = result.stdout.decode("utf-8", "replace").replace("\r\n", "\n")
+    if check and result.returncode != 0:
+        raise SystemExit(f"bench: {' '.join(map(str, args))} failed ({result.returncode}):\n{out}")
+    return out
+
+
+def svcbench(*args, timeout=300):
+    """svcbench's result lines, split into fields; an error line ends the run."""
+    return [line.split("\t") for line in wine(RUN / "svcbench.exe", *args, timeout=timeout).splitlines() if line]
+
+
+def boot():
+    PREFIX.mkdir(parents=True, exist_ok=True)
+    quiet = dict(env=ENV, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
+    with open(LOG, "ab") as log:
+        subprocess.run([WINESERVER, "-p"], **quiet, stderr=log, check=False)
+        subprocess.run([WINE, "wineboot", "-i"], **quiet, stderr=log, check=True, timeout=300)
+        # A first boot leaves the service manager busy for a while, and services
+        # created meanwhile can vanish from its view: restart once, settled.
+        subprocess.run([WINESERVER, "-k"], env=ENV, check=False)
+        subprocess.run([WINESERVER, "-w"], env=ENV, check=False)
+        subprocess.run([WINESERVER, "-p"], **quiet, stderr=log, check=False)
+        subprocess.run([WINE, "wineboot"], **quiet, stderr=log, check=True, timeout=300)
+
+
+def make_app(folder, scenario):
+    client = folder / "jre1.6.0" / "bin" / "client"
+    client.mkdir(parents=True)
+    shutil.copy(BUILD / "testvm" / "jvm.dll", client / "jvm.dll")
+    (client / "testvm.ini").write_text(scenario)
+    return client / "testvm.log"
+
+
+def transcript_kinds(log):
+    lines = log.read_text("utf-8", "replace").splitlines() if log.exists() else []
+    return [line.split("\t")[0] for line in lines]
+
+
+def spread(values, unit="", digits=1):
+    """median [min-max] of the values"""
+    return (f"{statistics.median(values):.{digits}f}{unit} "
+            f"[{min(values):.{digits}f}-{max(values):.{digits}f}]")
+
+
+def service_latency(service_log):
+    svcbench("delete", HOST)
+    svcbench("delete", REF)
+    out = wine(RUN / "OstrelServer.exe", "install", f"wrkdir={win(RUN / 'service app')}")
+    if "installed" not in out:
+        raise SystemExit(f"bench: install failed:\n{out}")
+    svcbench("create", REF, win(RUN / "refservice.exe"))
+    try:
+        rows = svcbench("cycles", WARMUP + CYCLES, SETTLE_MS, HOST, REF)
+    finally:
+        wine(RUN / "OstrelServer.exe", "remove", check=False)
+        svcbench("delete", HOST)
+        svcbench("delete", REF)
+    figures = {}
+    for kind, name, round_, start, stop, exit_ in rows:
+        if kind == "cycle" and int(round_) >= WARMUP:
+            for what, value in (("start", start), ("stop", stop), ("exit", exit_)):
+                figures.setdefault((name, what), []).append(float(value))
+    kinds = transcript_kinds(service_log)
+    reached = kinds.count("main-returned")
+    problems = kinds.count("violation") + kinds.count("trap")
+    return figures, reached, problems
+
+
+def process_cpu_ms(pid):
+    """CPU time of a whole Linux process so far (all its threads, dead ones
+    included), from its per-process CPU clock: nanosecond resolution, where
+    GetProcessTimes under Wine counts 10 ms clock ticks."""
+    return time.clock_gettime((~pid << 3) | 2) * 1000.0  # CPUCLOCK_SCHED of pid
+
+
+def wait_until(condition, proc, what, timeout=30.0):
+    deadline = time.monotonic() + timeout
+    while not condition():
+        if proc.poll() is not None or time.monotonic() > deadline:
+            proc.kill()
+            raise SystemExit(f"bench: {what}")
+        time.sleep(0.001)
+
+
+def wine_memory(pid):
+    row = svcbench("memory", pid)[0]  # "memory <peak> <current> <peak pagefile>"
+    return int(row[1]) / 2**20, int(row[2]) / 2**20
+
+
+def stop(proc):
+    proc.send_signal(signal.SIGINT)  # Ctrl-C: the host stops cleanly
+    try:
+        proc.wait(timeout=20)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait()
+
+
+def console_host_run(log):
+    """One console host run. Wine runs a program started from Linux in the
+    process it was started as, so Popen's pid is the host's own process."""
+    log.unlink(missing_ok=True)
+    started = time.monotonic()
+    proc = subprocess.Popen([WINE, RUN / "OstrelServer.exe", "execute", f"wrkdir={win(RUN / 'console app')}"],
+                            env=ENV, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL)
+    try:
+        # main sleeps (main=block) once it has logged main-args: the process is
+        # idle while its CPU clock is read.
+        wait_until(lambda: "main-args" in transcript_kinds(log), proc, "the host did not reach main")
+        wall, cpu = (time.monotonic() - started) * 1000.0, process_cpu_ms(proc.pid)
+        wait_until(lambda: "main-returned" in transcript_kinds(log), proc, "main did not return")
+        time.sleep(0.3)  # the host registers its console handler and waits
+        windows_pid = int(log.read_text().split("\n")[0].split("\t")[1])  # "load <pid>"
+        peak, now = wine_memory(windows_pid)
+    finally:
+        stop(proc)
+    return wall, cpu, peak, now
+
+
+def baseline_run():
+    proc = subprocess.Popen([WINE, RUN / "refservice.exe", "idle"], env=ENV, stdin=subprocess.DEVNULL,
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    try:
+        windows_pid = int(proc.stdout.readline())
+        time.sleep(0.5)
+        cpu = process_cpu_ms(proc.pid)
+        peak, _ = wine_memory(windows_pid)
+    finally:
+        stop(proc)
+    return cpu, peak
+
+
+def console_figures():
+    log = make_app(RUN / "console app", f"threads=2\nmain=block:{MAIN_BLOCK_MS}\n")
+    host = [console_host_run(log) for _ in range(RUNS)]
+    base = [baseline_run() for _ in range(RUNS)]
+    return {"host_wall": [r[0] for r in host], "host_cpu": [r[1] for r in host],
+            "host_peak": [r[2] for r in host], "host_ws": [r[3] for r in host],
+            "base_cpu": [r[0] for r in base], "base_peak": [r[1] for r in base]}
+
+
+def imports(exe, objdump):
+    if not exe.exists():
+        return None, []
+    out = subprocess.run([objdump, "-p", str(exe)], capture_output=True, text=True, check=True).stdout
+    return exe.stat().st_size, [line.split("DLL Name:")[1].strip() for line in out.splitlines()
+                                if "DLL Name:" in line]
+
+
+def main():
+    started = time.monotonic()
+    needed = [BUILD / "OstrelServer.exe", BUILD / "testvm" / "jvm.dll", BENCH / "svcbench.exe",
+              BENCH / "refservice.exe"]
+    missing = [str(p) for p in needed if not p.exists()]
+    if missing:
+        raise SystemExit("bench: build first (make build); missing: " + ", ".join(missing))
+    # Copies: others may rebuild the tree while the benchmark runs.
+    shutil.rmtree(RUN, ignore_errors=True)
+    RUN.mkdir(parents=True)
+    for path in needed[:1] + needed[2:]:
+        shutil.copy(path, RUN / path.name)
+    service_log = make_app(RUN / "service app", "threads=2\n")
+
+    print(f"Preparing a Wine prefix ({PREFIX.relative_to(TOP)}) ...", flush=True)
+    subprocess.run([WINESERVER, "-k"], env=ENV, stderr=subprocess.DEVNULL, check=False)
+    shutil.rmtree(PREFIX, ignore_errors=True)
+    LOG.unlink(missing_ok=True)
+    keep_alive = None
+    try:
+        boot()
+        # Wine ends all service processes soon after the last ordinary process
+        # exits: this one waits on its input for the whole run.
+        keep_alive = subprocess.Popen([WINE, "cmd"], env=ENV, stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+                                      stderr=subprocess.DEVNULL)
+        print(f"Timing {CYCLES} start/stop cycles of each service (after {WARMUP} warm-up, alternating) ...",
+              flush=True)
+        latency, reached, problems = service_latency(service_log)
+        print(f"Sampling {RUNS} console runs of the host and of a minimal program ...", flush=True)
+        console = console_figures()
+    finally:
+        if keep_alive is not None:
+            keep_alive.stdin.close()
+            keep_alive.wait(timeout=30)
+        subprocess.run([WINESERVER, "-k"], env=ENV, check=False)
+        subprocess.run([WINESERVER, "-w"], env=ENV, check=False)
+
+    version = subprocess.run([WINE, "--version"], env=ENV, capture_output=True, text=True).stdout.strip()
+    print()
+    print(f"Ostrel Server benchmarks: x86_64 build under {version or 'Wine'}, test VM as jvm.dll")
+    print()
+    print(f"Service control, ms: median [min-max] of {CYCLES} cycles each")
+    rows = [("start: StartService -> RUNNING", "start"),
+            ("stop: stop control -> STOPPED", "stop"),
+            ("stop control -> process ended", "exit")]
+    print(f"  {'':34}{'host':>22}{'reference':>22}{'host/ref':>10}")
+    for label, what in rows:
+        host, ref = latency[(HOST, what)], latency[(REF, what)]
+        ratio = statistics.median(host) / statistics.median(ref)
+        print(f"  {label:34}{spread(host):>22}{spread(ref):>22}{ratio:>9.2f}x")
+    print(f"  (polled every ~1 ms; each cycle stops {SETTLE_MS} ms after RUNNING; host runs that reached main: "
+          f"{reached}/{WARMUP + CYCLES}, test VM violations and traps: {problems})")
+    print()
+    print(f"Console host (OstrelServer.exe execute), median [min-max] of {RUNS} runs")
+    print(f"  CPU, process start -> main entered     {spread(console['host_cpu'], ' ms')}")
+    print(f"  wall, process start -> main entered    {spread(console['host_wall'], ' ms')}")
+    print(f"  peak working set, waiting after main   {spread(console['host_peak'], ' MiB', 2)}"
+          f"  (current {statistics.median(console['host_ws']):.2f} MiB)")
+    print(f"  baseline, a minimal program at rest:   CPU {spread(console['base_cpu'], ' ms')},"
+          f" peak working set {spread(console['base_peak'], ' MiB', 2)}")
+    print("  CPU: the process's own Linux CPU clock from the exec of Wine's loader, read while the test VM's")
+    print("  main sleeps: includes Wine's process start-up and the test VM's (small) work, not wineserver's.")
+    print("  Working set: GetProcessMemoryInfo as Wine reports it (the Linux resident set, Wine's own DLLs in).")
+    print()
+    print("Executables (stripped, static)")
+    for arch in ("i686", "x86_64"):
+        exe = TOP / "build" / arch / "OstrelServer.exe"
+        size, dlls = imports(exe, f"{arch}-w64-mingw32-objdump")
+        shown = f"{size:>8} bytes  imports {', '.join(dlls)}" if size is not None else "  (not built)"
+        print(f"  {'build/' + arch + '/OstrelServer.exe':31}{shown}")
+    print()
+    print(f"bench: {time.monotonic() - started:.0f} s")
+
+
+main()

@@ -1,0 +1,147 @@
+"""The "install" and "remove" commands against Wine's service control manager
+and registry."""
+
+import re
+import shutil
+
+import pytest
+
+from scm import (DISPLAY_NAME, ERROR_FILE_NOT_FOUND, ERROR_SERVICE_DOES_NOT_EXIST, ERROR_SERVICE_EXISTS,
+                 OPTIONS_VALUE, PARAMETERS_KEY, REG_SZ, RUNNING, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
+                 SERVICE_WIN32_OWN_PROCESS, STOPPED)
+from winehost import win_path
+
+INSTALLED = f"{DISPLAY_NAME} is installed.\n"
+REMOVED = f"{DISPLAY_NAME} is removed.\n"
+TOO_LONG = "Options too long: at most 2047 characters.\n"
+MAX_OPTIONS = 2047
+
+
+def assert_registered(service, exe):
+    config = service.scm.config()
+    assert config == {
+        "error": 0,
+        # Quoted, so that a blank in the path cannot make another program the service.
+        "path": f'"{win_path(exe)}"',
+        "type": SERVICE_WIN32_OWN_PROCESS,
+        "start": SERVICE_AUTO_START,
+        "errorcontrol": SERVICE_ERROR_NORMAL,
+        "group": "",
+        "tag": 0,
+        "dependencies": "",
+        "account": "LocalSystem",
+        "display": DISPLAY_NAME,
+    }
+    assert service.scm.key_class(PARAMETERS_KEY) == "LocalSystem"
+
+
+def stored_options(service):
+    return service.scm.value(PARAMETERS_KEY, OPTIONS_VALUE)
+
+
+def assert_not_installed(service):
+    assert service.scm.query()["error"] == ERROR_SERVICE_DOES_NOT_EXIST
+    assert service.scm.key_class(PARAMETERS_KEY) == ERROR_FILE_NOT_FOUND
+
+
+# The options are the arguments after "install", joined with one blank; "|"
+# separates the launch entries only when the service reads them back.
+@pytest.mark.parametrize("arguments, joined", [
+    (["wrkdir=Z:\\srv|-Dport=1099|first arg"], "wrkdir=Z:\\srv|-Dport=1099|first arg"),
+    (["wrkdir=Z:\\srv", "-Dport=1099", "arg"], "wrkdir=Z:\\srv -Dport=1099 arg"),
+    (["a|b", "c", "|d"], "a|b c |d"),
+    (["a", "", "b"], "a  b"),
+    (["x" * 1000, "y" * 1046], "x" * 1000 + " " + "y" * 1046),
+    ([], ""),
+], ids=["entries", "separate-arguments", "mixed", "empty-argument", "2047-characters", "none"])
+def test_install_registers_the_service_with_its_options(service, arguments, joined):
+    assert len(joined) <= MAX_OPTIONS
+    result = service.install(*arguments)
+    assert (result.returncode, result.stdout) == (0, INSTALLED), result
+    assert_registered(service, service.host.exe)
+    # REG_SZ with its terminator: one byte when there are no options.
+    assert stored_options(service) == (REG_SZ, joined.encode() + b"\0")
+    assert service.scm.query()["state"] == STOPPED
+
+    result = service.remove()
+    assert (result.returncode, result.stdout) == (0, REMOVED), result
+    assert service.scm.query()["error"] == ERROR_SERVICE_DOES_NOT_EXIST
+
+
+def test_second_install_fails_and_leaves_the_first_untouched(service):
+    assert service.install("wrkdir=Z:\\first|one").stdout == INSTALLED
+    result = service.install("wrkdir=Z:\\second|two")
+    assert result.returncode == 0, result
+    assert result.stdout == f"ERROR : CreateService : {service.scm.system_error_text(ERROR_SERVICE_EXISTS)}\n"
+    assert_registered(service, service.host.exe)
+    assert stored_options(service) == (REG_SZ, b"wrkdir=Z:\\first|one\0")
+
+
+@pytest.mark.parametrize("arguments", [["o" * (MAX_OPTIONS + 1)], ["x" * 1000, "y" * 1047], ["z" * 5000]],
+                         ids=["one-argument", "joined", "far-too-long"])
+def test_options_too_long_install_nothing(service, arguments):
+    result = service.install(*arguments)
+    assert (result.returncode, result.stdout) == (0, TOO_LONG), result
+    assert_not_installed(service)
+
+
+def test_remove_when_not_installed_reports_the_missing_service(service):
+    result = service.remove()
+    assert result.returncode == 0, result
+    expected = service.scm.system_error_text(ERROR_SERVICE_DOES_NOT_EXIST)
+    assert result.stdout == f"ERROR : OpenService : {expected}\n"
+
+
+# A slow main keeps the service in STOP_PENDING until it returns: the host can
+# only wait for it, and "remove" prints a dot for each second it sees the wait.
+@pytest.mark.parametrize("scenario, started", [({}, "main-returned"), ({"main": "block:3000"}, "app-threads")],
+                         ids=["idle", "main-still-running"])
+def test_remove_stops_a_running_service_first(service, scenario, started):
+    workdir = service.host.workdir(scenario)
+    assert service.install(f"{workdir.entry}|arg").stdout == INSTALLED
+    service.start()
+    workdir.wait_for_event(started)
+
+    result = service.remove()
+
+    assert result.returncode == 0, result
+    stopping, stopped = re.escape(f"Stopping {DISPLAY_NAME} ."), re.escape(f"\n{DISPLAY_NAME} is stopped.\n")
+    assert re.fullmatch(stopping + r"\.*" + stopped + re.escape(REMOVED), result.stdout), result
+    assert service.scm.query()["error"] == ERROR_SERVICE_DOES_NOT_EXIST
+    reports = service.process().reports
+    assert [r.state for r in reports[-1:]] == [STOPPED] and reports[-1].exit == 0, reports
+    assert workdir.transcript().has("main-returned")
+
+
+def test_remove_of_a_stopped_service_only_removes(service):
+    workdir = service.host.workdir()
+    assert service.install(f"{workdir.entry}|arg").stdout == INSTALLED
+    service.start()
+    workdir.wait_for_event("main-returned")
+    assert service.scm.control("stop")[0]["error"] == 0
+    service.scm.wait(STOPPED)
+
+    result = service.remove()
+    assert (result.returncode, result.stdout) == (0, REMOVED), result
+    assert service.scm.query()["error"] == ERROR_SERVICE_DOES_NOT_EXIST
+
+
+def test_path_with_a_blank_starts_the_host_and_nothing_else(service, scm_exe):
+    """Unquoted, "<folder>\\svc dir\\OstrelServer.exe" would start <folder>\\svc.exe."""
+    folder = service.host.folder
+    exe = folder / "svc dir" / "OstrelServer.exe"
+    exe.parent.mkdir()
+    shutil.copy(service.host.exe, exe)
+    decoy = folder / "svc.exe"
+    shutil.copy(scm_exe, decoy)
+    marker = folder / "svc.exe.ran"
+    workdir = service.host.workdir()
+
+    assert service.install(f"{workdir.entry}|arg", exe=exe).stdout == INSTALLED
+    assert_registered(service, exe)
+    assert service.scm.start() == 0
+    status = service.scm.poll(RUNNING)
+
+    assert not marker.exists(), "the service manager ran the decoy"
+    assert status["state"] == RUNNING, status
+    assert workdir.wait_for_event("main-args").main_args() == ["arg"]

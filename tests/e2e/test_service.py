@@ -1,0 +1,207 @@
+"""The host run as a service by Wine's service control manager, and the
+dispatcher started from a console."""
+
+from unittest.mock import ANY
+
+import pytest
+
+from scm import (ACCEPT_STOP, CONTROL_INTERROGATE, CONTROL_START, CONTROL_STOP,
+                 ERROR_FAILED_SERVICE_CONTROLLER_CONNECT, ERROR_MOD_NOT_FOUND, ERROR_SERVICE_CANNOT_ACCEPT_CTRL,
+                 ERROR_SERVICE_NOT_ACTIVE, OPTIONS_VALUE, PARAMETERS_KEY, REG_EXPAND_SZ, REG_SZ, RUNNING,
+                 SERVICE_NAME, SERVICE_WIN32_OWN_PROCESS, START_PENDING, STOP_PENDING, STOPPED, StatusReport,
+                 parse_traces)
+from winehost import MAIN_CLASS, library_path, options_of, start_calls
+
+START_WAIT_HINT = 3000
+# A stop waits for a main that blocks this long (ms); longer than a control's round trip.
+SLOW_MAIN = 3000
+
+
+def report(state, checkpoint=0, wait=0, exit=0, accepted=ANY):
+    return StatusReport(SERVICE_WIN32_OWN_PROCESS, state, accepted, exit, 0, checkpoint, wait)
+
+
+# The start as the service control manager sees it: nothing accepted until RUNNING.
+START_REPORTS = [report(START_PENDING, 1, START_WAIT_HINT, accepted=0),
+                 report(START_PENDING, 2, START_WAIT_HINT, accepted=0),
+                 report(RUNNING, accepted=ACCEPT_STOP)]
+
+
+def install_entries(service, *entries):
+    """Installs the service with these launch entries, stored as one "|"-separated value."""
+    result = service.install("|".join(entries))
+    assert result.stdout == "Ostrel Server is installed.\n", result
+
+
+def signed(code):
+    return code - (1 << 32) if code >= 1 << 31 else code
+
+
+def event_code(event):
+    """The error code an event gives in its first string."""
+    prefix = f"{SERVICE_NAME} : ERROR : "
+    assert len(event) == 2 and event[0].startswith(prefix), event
+    return int(event[0][len(prefix):])
+
+
+def test_service_runs_the_application_until_stopped(service):
+    workdir = service.host.workdir()
+    options = ["-Dsvc=1", "/Dslash=2", "-Xmx32m"]
+    arguments = ["first", "second arg", 'say "hi"', "-", "x\\y"]
+    # Empty entries are dropped; the working directory may come anywhere.
+    install_entries(service, options[0], "", arguments[0], workdir.entry, options[1], arguments[1], "",
+                    arguments[2], options[2], arguments[3], arguments[4], "")
+
+    status = service.start()
+    transcript = workdir.wait_for_event("main-returned")
+
+    assert status["accepted"] == ACCEPT_STOP
+    assert options_of(transcript) == options
+    assert transcript.jni() == start_calls(arguments)
+    assert transcript.main_args() == arguments
+    assert transcript.events("cwd") == [(workdir.win, workdir.win)]
+
+    interrogated = service.scm.control("interrogate")
+    assert [(r["error"], r["state"], r["checkpoint"]) for r in interrogated] == [(0, RUNNING, 0)]
+    assert service.scm.control("stop")[0]["error"] == 0
+    stopped = service.scm.wait(STOPPED)
+    assert (stopped["exit"], stopped["specific"]) == (0, 0)
+
+    process = service.process()
+    assert process.reports == START_REPORTS + [report(RUNNING, accepted=ACCEPT_STOP),
+                                               report(STOP_PENDING, 3), report(STOPPED)]
+    assert process.controls == [(SERVICE_NAME, CONTROL_START), (SERVICE_NAME, CONTROL_INTERROGATE),
+                                (SERVICE_NAME, CONTROL_STOP)]
+    assert process.events == []
+    assert not workdir.transcript().has("unload"), "the VM library was unloaded under its threads"
+
+
+@pytest.mark.parametrize("scenario, entries, message", [
+    ({"missing_class": MAIN_CLASS}, [], "Cannot find main class."),
+    ({"create_result": -1}, [], "Cannot create Java VM."),
+    ({"main": "throw"}, [], "Exception in main method."),
+    ({}, [f"-Dopt{i}" for i in range(21)], "Max. number of Java args exceeded."),
+], ids=["main-class-missing", "creation-fails", "main-throws", "21-vm-options"])
+def test_start_failure_is_logged_and_the_service_runs_until_stopped(service, scenario, entries, message):
+    workdir = service.host.workdir(scenario)
+    install_entries(service, workdir.entry, *entries)
+    service.start()
+
+    event = service.wait_for_event()
+    assert event[1] == message
+    code = event_code(event)
+    assert service.scm.query()["state"] == RUNNING
+    assert service.scm.control("stop")[0]["error"] == 0
+    stopped = service.scm.wait(STOPPED)
+
+    # The stop reports the code of the failure, as the event gave it.
+    assert signed(stopped["exit"]) == code
+    process = service.process()
+    assert process.reports == START_REPORTS + [report(STOP_PENDING, 3), report(STOPPED, exit=stopped["exit"])]
+    assert process.events == [event]
+
+
+def test_service_without_working_directory_stops_at_once(service):
+    install_entries(service, "-Dx=1", "arg")
+    assert service.scm.start() == 0
+    stopped = service.scm.wait(STOPPED)
+
+    assert stopped["exit"] == ERROR_MOD_NOT_FOUND
+    process = service.process()
+    assert process.events == [(f"{SERVICE_NAME} : ERROR : {ERROR_MOD_NOT_FOUND}",
+                               f'Cannot load Java VM library "{library_path("(null)")}".')]
+    # No stop was asked for: no STOP_PENDING.
+    assert process.reports == START_REPORTS + [report(STOPPED, exit=ERROR_MOD_NOT_FOUND)]
+
+
+# Each stop ends in STOPPED with exit code 0, reported once and last; a control
+# that meets the stop already under way is refused by the service manager.
+@pytest.mark.parametrize("scenario, started, controls", [
+    ({}, None, ["stop-asap"]),
+    ({"main": f"block:{SLOW_MAIN}"}, "app-threads", ["stop"]),
+    ({"main": f"block:{SLOW_MAIN}"}, "app-threads", ["stop", "stop"]),
+    ({}, "main-returned", ["stop", "stop"]),
+], ids=["right-after-start", "during-slow-main", "twice-during-slow-main", "twice"])
+def test_stop_ends_the_service_whenever_it_comes(service, scenario, started, controls):
+    workdir = service.host.workdir(scenario)
+    install_entries(service, workdir.entry, "arg")
+    assert service.scm.start() == 0
+    if started:
+        service.scm.wait(RUNNING)
+        workdir.wait_for_event(started)
+
+    results = [r["error"] for r in service.scm.control(*controls)]
+    stopped = service.scm.wait(STOPPED, timeout=SLOW_MAIN / 1000 + 15)
+
+    assert 0 in results and set(results) <= {0, ERROR_SERVICE_CANNOT_ACCEPT_CTRL, ERROR_SERVICE_NOT_ACTIVE}, results
+    assert stopped["exit"] == 0
+    reports = service.process().reports
+    assert reports[:3] == START_REPORTS
+    assert reports[-1] == report(STOPPED)
+    # Between them only the stop in progress, with growing checkpoints.
+    between = reports[3:-1]
+    assert [r.state for r in between] == [STOP_PENDING] * len(between) and between, reports
+    assert [r.checkpoint for r in between] == list(range(3, 3 + len(between))), reports
+    if "main" in scenario:
+        assert workdir.transcript().has("main-returned"), "the service stopped under a running main"
+
+
+@pytest.mark.parametrize("value_type, tail, arguments, options", [
+    # The longest value the service reads: 2047 characters and the terminator.
+    (REG_SZ, None, None, []),
+    # Written by other means: REG_EXPAND_SZ is taken as it is, not expanded.
+    (REG_EXPAND_SZ, "%SystemRoot%|-Dpath=%PATH%|%1", ["%SystemRoot%", "%1"], ["-Dpath=%PATH%"]),
+], ids=["2047-characters", "expand-sz-unexpanded"])
+def test_stored_options_reach_the_application_whole(service, value_type, tail, arguments, options):
+    workdir = service.host.workdir()
+    if tail is None:
+        head = f"{workdir.entry}|"
+        tail = "".ljust(2047 - len(head), "a")
+        arguments = [tail]
+        install_entries(service, head + tail)
+        assert len(service.scm.value(PARAMETERS_KEY, OPTIONS_VALUE)[1]) == 2048
+    else:
+        install_entries(service)
+        service.scm.set_value(PARAMETERS_KEY, OPTIONS_VALUE, value_type, f"{workdir.entry}|{tail}".encode() + b"\0")
+
+    service.start()
+    transcript = workdir.wait_for_event("main-returned")
+    assert transcript.main_args() == arguments
+    assert options_of(transcript) == options
+
+
+def test_double_byte_entries_reach_the_application_intact(cp932_service):
+    """In code page 932, "ポ" is 0x83 0x7C and "表" 0x95 0x5C: the trail bytes are
+    "|" and "\\", and neither may split an entry or end a path."""
+    service = cp932_service
+    workdir = service.host.workdir(name="wd-ポ表")
+    # The last entry ends in a trail byte "|" followed by a real one.
+    value = f"{workdir.entry}|-Dname=ポ|ポ||aポb|表ポ|"
+    install_entries(service, value)
+    assert service.scm.value(PARAMETERS_KEY, OPTIONS_VALUE) == (REG_SZ, value.encode("cp932") + b"\0")
+
+    service.start()
+    transcript = workdir.wait_for_event("main-returned")
+
+    assert transcript.main_args() == ["ポ", "aポb", "表ポ"]
+    # Options travel as the code page's bytes, exactly as stored.
+    assert options_of(transcript) == ["-Dname=ポ".encode("cp932").decode("utf-8", "surrogateescape")]
+    assert transcript.events("cwd") == [(workdir.win, workdir.win)]
+
+
+def test_dispatcher_started_from_a_console_fails(service):
+    # The manager turns a dispatcher down at once only when the service it started
+    # last has ended (else after 10 s), and the boot's own services still run:
+    # one of ours that ends at once comes first.
+    install_entries(service, "arg")
+    assert service.scm.start() == 0
+    service.scm.wait(STOPPED)
+    assert service.remove().stdout == "Ostrel Server is removed.\n"
+
+    result = service.command()
+
+    assert result.returncode == 1, result
+    assert result.stdout == "ERROR : StartServiceCtrlDispatcher\n"
+    events = [event for process in parse_traces(result.stderr).values() for event in process.events]
+    assert len(events) == 1, result
+    assert event_code(events[0]) == ERROR_FAILED_SERVICE_CONTROLLER_CONNECT
