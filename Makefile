@@ -2,7 +2,7 @@
 # missing (quick when nothing is).
 JOBS ?= 2
 
-.PHONY: setup build check demo bench clean
+.PHONY: setup build check demo bench lint clean
 
 setup:
 	@scripts/setup
@@ -20,6 +20,9 @@ demo: build
 
 bench: build
 	scripts/bench
+
+lint: build
+	scripts/lint
 
 clean:
 	rm -rf build
