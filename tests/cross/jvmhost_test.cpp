@@ -117,6 +117,27 @@ TEST_F(Host, ReceiverIsRegisteredAndToldOfTheStop) {
   EXPECT_TRUE(fake.Events().empty());
 }
 
+// Windows ends the process as soon as the handler returns from a close: the
+// handler holds on until the run's owner has finished its ending.
+TEST_F(Host, ConsoleCloseWaitsForTheEndOfTheRun) {
+  VmWorkDir dir("close", "");
+  SetEntries({dir.WorkDirEntry()});
+  std::thread run(RunTheHost);
+  ASSERT_TRUE(dir.WaitFor("main-returned", 10s)) << dir.Problems();
+  std::atomic<bool> returned{false};
+  std::thread handler([&returned] {
+    EXPECT_EQ(HostConsoleHandler(CTRL_CLOSE_EVENT), TRUE);
+    returned = true;
+  });
+  run.join();  // the close stopped the run
+  Sleep(300);
+  EXPECT_FALSE(returned.load()) << "the handler returned before the run's owner ended it";
+  MarkRunEnded();
+  handler.join();
+  EXPECT_TRUE(returned.load());
+  EXPECT_EQ(dir.Problems(), "");
+}
+
 TEST_F(Host, StopBeforeTheRunSkipsTheVm) {
   VmWorkDir dir("early_stop", "");
   SetEntries({dir.WorkDirEntry()});
