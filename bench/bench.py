@@ -5,7 +5,7 @@ its working set in a console, and the executables' sizes and imports.
 Everything runs in a Wine prefix of its own under build/x86_64/bench/. Figures
 are printed, never judged. Settings (environment):
   OSTREL_BENCH_CYCLES  measured start/stop cycles per service (default 15)
-  OSTREL_BENCH_RUNS    console runs of the host and of the baseline (default 5)
+  OSTREL_BENCH_RUNS    console runs of the host and of the baseline (default 9)
 """
 
 import os
@@ -27,10 +27,10 @@ WINE = "/usr/lib/wine/wine64"
 WINESERVER = "/usr/lib/wine/wineserver"
 
 CYCLES = int(os.environ.get("OSTREL_BENCH_CYCLES", "15"))
-RUNS = int(os.environ.get("OSTREL_BENCH_RUNS", "5"))
+RUNS = int(os.environ.get("OSTREL_BENCH_RUNS", "9"))
 WARMUP = 1          # uncounted first cycle of each service
 SETTLE_MS = 500     # pause after RUNNING, so the stop meets a service at rest
-MAIN_BLOCK_MS = 700  # the test VM's main sleeps this long in the console runs
+MAIN_BLOCK_MS = 300  # the test VM's main sleeps this long in the console runs
 HOST = "OstrelServer"
 REF = "OstrelBenchRef"
 
