@@ -62,12 +62,8 @@ def boot():
     quiet = dict(env=ENV, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
     with open(LOG, "ab") as log:
         subprocess.run([WINESERVER, "-p"], **quiet, stderr=log, check=False)
-        subprocess.run([WINE, "wineboot", "-i"], **quiet, stderr=log, check=True, timeout=300)
-        # A first boot leaves the service manager busy for a while, and services
-        # created meanwhile can vanish from its view: restart once, settled.
-        subprocess.run([WINESERVER, "-k"], env=ENV, check=False)
-        subprocess.run([WINESERVER, "-w"], env=ENV, check=False)
-        subprocess.run([WINESERVER, "-p"], **quiet, stderr=log, check=False)
+        # No "-i": the first process runs "wineboot --init" by itself, and a
+        # second init starts a second service manager.
         subprocess.run([WINE, "wineboot"], **quiet, stderr=log, check=True, timeout=300)
 
 

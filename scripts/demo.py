@@ -82,14 +82,8 @@ def boot():
     with open(DEMO / "wine.log", "ab") as log:
         subprocess.run([WINESERVER, "-p"], env=ENV, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                        stderr=log, check=False)
-        subprocess.run([WINE, "wineboot", "-i"], env=ENV, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=log, check=True, timeout=300)
-        # A first boot leaves the service manager busy for a while (device
-        # services time out one after another); a restarted session is settled.
-        subprocess.run([WINESERVER, "-k"], env=ENV, check=False)
-        subprocess.run([WINESERVER, "-w"], env=ENV, check=False)
-        subprocess.run([WINESERVER, "-p"], env=ENV, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=log, check=False)
+        # No "-i": the first process runs "wineboot --init" by itself, and a
+        # second init starts a second service manager.
         subprocess.run([WINE, "wineboot"], env=ENV, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                        stderr=log, check=True, timeout=300)
 

@@ -6,14 +6,10 @@
 WINE64=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver
 
-# A first boot leaves the service manager busy for a while (device services
-# time out one after another, and services created meanwhile can vanish from
-# its view): the session is restarted once so that it starts settled.
+# No "-i": the first process of a session runs "wineboot --init" by itself,
+# and a second init starts a second services.exe, whose own service database
+# then answers every other request to the service manager.
 wine_session_boot() {
-  "$WINESERVER" -p </dev/null >/dev/null 2>>"$1"
-  "$WINE64" wineboot -i </dev/null >/dev/null 2>>"$1" || return 1
-  "$WINESERVER" -k 2>/dev/null || true
-  "$WINESERVER" -w 2>/dev/null || true
   "$WINESERVER" -p </dev/null >/dev/null 2>>"$1"
   "$WINE64" wineboot </dev/null >/dev/null 2>>"$1"
 }

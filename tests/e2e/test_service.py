@@ -146,28 +146,30 @@ def test_stop_ends_the_service_whenever_it_comes(service, scenario, started, con
         assert workdir.transcript().has("main-returned"), "the service stopped under a running main"
 
 
-@pytest.mark.parametrize("value_type, tail, arguments, options", [
-    # The longest value the service reads: 2047 characters and the terminator.
-    (REG_SZ, None, None, []),
-    # Written by other means: REG_EXPAND_SZ is taken as it is, not expanded.
-    (REG_EXPAND_SZ, "%SystemRoot%|-Dpath=%PATH%|%1", ["%SystemRoot%", "%1"], ["-Dpath=%PATH%"]),
-], ids=["2047-characters", "expand-sz-unexpanded"])
-def test_stored_options_reach_the_application_whole(service, value_type, tail, arguments, options):
+def test_longest_stored_options_reach_the_application_whole(service):
     workdir = service.host.workdir()
-    if tail is None:
-        head = f"{workdir.entry}|"
-        tail = "".ljust(2047 - len(head), "a")
-        arguments = [tail]
-        install_entries(service, head + tail)
-        assert len(service.scm.value(PARAMETERS_KEY, OPTIONS_VALUE)[1]) == 2048
-    else:
-        install_entries(service)
-        service.scm.set_value(PARAMETERS_KEY, OPTIONS_VALUE, value_type, f"{workdir.entry}|{tail}".encode() + b"\0")
+    head = f"{workdir.entry}|-Dlast="
+    argument = "".ljust(2047 - len(head) - len("|"), "a")
+    install_entries(service, f"{head}|{argument}")
+    # 2047 characters and the terminator: the most the service reads.
+    assert len(service.scm.value(PARAMETERS_KEY, OPTIONS_VALUE)[1]) == 2048
 
     service.start()
     transcript = workdir.wait_for_event("main-returned")
-    assert transcript.main_args() == arguments
-    assert options_of(transcript) == options
+    assert options_of(transcript) == ["-Dlast="]
+    assert transcript.main_args() == [argument]
+
+
+def test_expandable_stored_options_are_taken_as_they_are(service):
+    workdir = service.host.workdir()
+    install_entries(service)
+    value = f"{workdir.entry}|%SystemRoot%|-Dpath=%PATH%|%1"
+    service.scm.set_value(PARAMETERS_KEY, OPTIONS_VALUE, REG_EXPAND_SZ, value.encode() + b"\0")
+
+    service.start()
+    transcript = workdir.wait_for_event("main-returned")
+    assert options_of(transcript) == ["-Dpath=%PATH%"]
+    assert transcript.main_args() == ["%SystemRoot%", "%1"]
 
 
 def test_double_byte_entries_reach_the_application_intact(cp932_service):

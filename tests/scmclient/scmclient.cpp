@@ -16,7 +16,7 @@
 //   scmclient delete <service>                 DeleteService
 //   scmclient regkey <HKLM subkey>             the key's class
 //   scmclient regvalue <HKLM subkey> <name>    type and data (hex) of a value
-//   scmclient setvalue <HKLM subkey> <name> <type> <hex data>
+//   scmclient setvalue <HKLM subkey> <name> <type> <hex data, - for none>
 //   scmclient errtext <code>                   FormatMessage's text for a code
 //   scmclient sleep                            sleeps for ever (keeps Wine's
 //                                              services alive)
