@@ -25,12 +25,28 @@ set(OSTREL_PLATFORM_SOURCES
   ${CMAKE_SOURCE_DIR}/src/jvmhost/jvm_host.cpp
   ${CMAKE_SOURCE_DIR}/src/jvmhost/console_control.cpp
   ${CMAKE_SOURCE_DIR}/src/launch/registry_value.cpp
+  ${CMAKE_SOURCE_DIR}/src/service/event_source.cpp
   ${CMAKE_SOURCE_DIR}/src/service/install.cpp
   ${CMAKE_SOURCE_DIR}/src/service/service_main.cpp
   ${CMAKE_SOURCE_DIR}/src/service/system_error_text.cpp
 )
 
-add_executable(OstrelServer src/entry/main.cpp ${OSTREL_PLATFORM_SOURCES})
+# The executable's resources: the event message table, compiled by windmc and
+# included by the resource script that windres compiles.
+enable_language(RC)
+string(REGEX REPLACE "windres$" "windmc" OSTREL_WINDMC "${CMAKE_RC_COMPILER}")
+set(OSTREL_RESOURCE_DIR ${CMAKE_BINARY_DIR}/resources)
+set(OSTREL_MESSAGE_TABLE ${OSTREL_RESOURCE_DIR}/messages.rc ${OSTREL_RESOURCE_DIR}/MSG00001.bin)
+add_custom_command(OUTPUT ${OSTREL_MESSAGE_TABLE}
+  COMMAND ${OSTREL_WINDMC} -h ${OSTREL_RESOURCE_DIR} -r ${OSTREL_RESOURCE_DIR} ${CMAKE_SOURCE_DIR}/src/entry/messages.mc
+  DEPENDS ${CMAKE_SOURCE_DIR}/src/entry/messages.mc
+  COMMENT "Compiling the event message table"
+  VERBATIM)
+configure_file(${CMAKE_SOURCE_DIR}/src/entry/resources.rc.in ${OSTREL_RESOURCE_DIR}/resources.rc @ONLY)
+set_source_files_properties(${OSTREL_RESOURCE_DIR}/resources.rc PROPERTIES
+  OBJECT_DEPENDS "${OSTREL_MESSAGE_TABLE}")
+
+add_executable(OstrelServer src/entry/main.cpp ${OSTREL_PLATFORM_SOURCES} ${OSTREL_RESOURCE_DIR}/resources.rc)
 target_link_libraries(OstrelServer PRIVATE ostrel_core ostrel_jni advapi32)
 target_compile_options(OstrelServer PRIVATE ${OSTREL_WARNINGS} ${OSTREL_PRODUCT_FLAGS})
 target_link_options(OstrelServer PRIVATE -static -static-libgcc -static-libstdc++ -s)

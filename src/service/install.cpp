@@ -9,6 +9,7 @@
 #include "entry/reporting.h"
 #include "launch/registry_value.h"
 #include "launch/stored_options.h"
+#include "service/event_source.h"
 #include "service/system_error_text.h"
 
 namespace {
@@ -82,6 +83,12 @@ void InstallService(int argc, char** argv) {
   if (!StoreStringValue(options.get(), static_cast<DWORD>(options_length + 1), HKEY_LOCAL_MACHINE, kParametersKey,
                         kOptionsValueName)) {
     ConsolePrint("Could not write options in registry.\n");
+    return;
+  }
+  // Gives the service's events their text in the event viewer; the service
+  // itself is complete without it.
+  if (!RegisterEventMessageFile(path)) {
+    ConsolePrint("Could not register the event source.\n");
   }
 }
 
@@ -113,9 +120,12 @@ void RemoveService() {
       ConsolePrint("\nFailed to stop.\n");
     }
   }
-  if (DeleteService(service.get())) {
-    ConsolePrint("%s is removed.\n", kDisplayName);
-  } else {
+  if (!DeleteService(service.get())) {
     ConsolePrint("ERROR : DeleteService : %s\n", SystemErrorText());
+    return;
+  }
+  ConsolePrint("%s is removed.\n", kDisplayName);
+  if (!UnregisterEventMessageFile()) {
+    ConsolePrint("Could not remove the event source.\n");
   }
 }
