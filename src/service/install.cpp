@@ -74,6 +74,10 @@ void InstallService(int argc, char** argv) {
       ConsolePrint("ERROR : CreateService : %s\n", SystemErrorText());
       return;
     }
+    // Shown in the list of services. Cosmetic: a failure goes unsaid.
+    char description[] = "Runs the Ostrel Java server.";
+    SERVICE_DESCRIPTIONA config = {description};
+    ChangeServiceConfig2A(service.get(), SERVICE_CONFIG_DESCRIPTION, &config);
     ConsolePrint("%s is installed.\n", kDisplayName);
   }
   if (CreateParametersKey(HKEY_LOCAL_MACHINE, kParametersKey) != 0) {

@@ -20,7 +20,8 @@ from winehost import DEFAULT_TIMEOUT, WineSession, fold, unescape, wait_for
 
 SERVICE_NAME = "OstrelServer"
 DISPLAY_NAME = "Ostrel Server"
-PARAMETERS_KEY = "SYSTEM\\CurrentControlSet\\Services\\OstrelServer\\Parameters"
+SERVICE_KEY = "SYSTEM\\CurrentControlSet\\Services\\OstrelServer"
+PARAMETERS_KEY = SERVICE_KEY + "\\Parameters"
 OPTIONS_VALUE = "Options"
 EVENT_SOURCE_KEY = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\OstrelServer"
 

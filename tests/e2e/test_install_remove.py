@@ -8,7 +8,8 @@ import pytest
 
 from scm import (DISPLAY_NAME, ERROR_FILE_NOT_FOUND, ERROR_SERVICE_DOES_NOT_EXIST, ERROR_SERVICE_EXISTS,
                  EVENT_SOURCE_KEY, OPTIONS_VALUE, PARAMETERS_KEY, REG_DWORD, REG_EXPAND_SZ, REG_SZ, RUNNING,
-                 SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, SERVICE_WIN32_OWN_PROCESS, STOPPED)
+                 SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, SERVICE_KEY, SERVICE_WIN32_OWN_PROCESS,
+                 STOPPED)
 from winehost import win_path
 
 INSTALLED = f"{DISPLAY_NAME} is installed.\n"
@@ -22,6 +23,7 @@ NO_EVENT_SOURCE = (ERROR_FILE_NOT_FOUND, ERROR_FILE_NOT_FOUND)
 
 
 def assert_registered(service, exe):
+    assert service.scm.value(SERVICE_KEY, "Description") == (REG_SZ, b"Runs the Ostrel Java server.\0")
     config = service.scm.config()
     assert config == {
         "error": 0,
