@@ -31,8 +31,9 @@ set(OSTREL_PLATFORM_SOURCES
   ${CMAKE_SOURCE_DIR}/src/service/system_error_text.cpp
 )
 
-# The executable's resources: the event message table, compiled by windmc and
-# included by the resource script that windres compiles.
+# The executable's resources: the version information and the manifest, filled
+# in from project(), and the event message table, compiled by windmc; all in the
+# one resource script that windres compiles.
 enable_language(RC)
 string(REGEX REPLACE "windres$" "windmc" OSTREL_WINDMC "${CMAKE_RC_COMPILER}")
 set(OSTREL_RESOURCE_DIR ${CMAKE_BINARY_DIR}/resources)
@@ -42,9 +43,15 @@ add_custom_command(OUTPUT ${OSTREL_MESSAGE_TABLE}
   DEPENDS ${CMAKE_SOURCE_DIR}/src/entry/messages.mc
   COMMENT "Compiling the event message table"
   VERBATIM)
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+  set(OSTREL_MANIFEST_ARCHITECTURE amd64)
+else()
+  set(OSTREL_MANIFEST_ARCHITECTURE x86)
+endif()
+configure_file(${CMAKE_SOURCE_DIR}/src/entry/OstrelServer.manifest.in ${OSTREL_RESOURCE_DIR}/OstrelServer.manifest @ONLY)
 configure_file(${CMAKE_SOURCE_DIR}/src/entry/resources.rc.in ${OSTREL_RESOURCE_DIR}/resources.rc @ONLY)
 set_source_files_properties(${OSTREL_RESOURCE_DIR}/resources.rc PROPERTIES
-  OBJECT_DEPENDS "${OSTREL_MESSAGE_TABLE}")
+  OBJECT_DEPENDS "${OSTREL_MESSAGE_TABLE};${OSTREL_RESOURCE_DIR}/OstrelServer.manifest")
 
 add_executable(OstrelServer src/entry/main.cpp ${OSTREL_PLATFORM_SOURCES} ${OSTREL_RESOURCE_DIR}/resources.rc)
 target_link_libraries(OstrelServer PRIVATE ostrel_core ostrel_jni advapi32)

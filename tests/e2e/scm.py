@@ -48,7 +48,7 @@ SESSION_WINEDEBUG = f"-all,{EVENT_TRACES},trace+service,+pid"
 HOST_ENV = {"WINEDEBUG": f"-all,{EVENT_TRACES}"}
 CLIENT_ENV = {"WINEDEBUG": "-all"}
 
-_NUMBERS = {"error", "state", "accepted", "exit", "specific", "checkpoint", "wait", "pid", "type",
+_NUMBERS = {"error", "state", "accepted", "exit", "specific", "checkpoint", "wait", "pid", "type", "flags", "os",
             "start", "errorcontrol", "tag", "timeout"}
 
 

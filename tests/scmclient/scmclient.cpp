@@ -24,6 +24,12 @@
 //   scmclient errtext <code>                   FormatMessage's text for a code
 //   scmclient message <file> <id> <insert>...  FormatMessage's text for a message
 //                                              of that file's message table
+//   scmclient version <file>                   its version information, as
+//                                              GetFileVersionInfo/VerQueryValue
+//                                              give it: the fixed part, the first
+//                                              translation and its strings
+//   scmclient resource <file> <type> <id>      a resource's data (hex), numbered
+//                                              type and id (24 1: the manifest)
 //   scmclient sleep                            sleeps for ever (keeps Wine's
 //                                              services alive)
 //   scmclient                                  the decoy: leaves <own path>.ran
@@ -351,6 +357,58 @@ int CmdMessage(const char* file, const char* id_text, int count, char** inserts)
   return Print(0, Field("text", escaped));
 }
 
+std::string Dotted(DWORD most, DWORD least) {
+  return std::to_string(HIWORD(most)) + "." + std::to_string(LOWORD(most)) + "." + std::to_string(HIWORD(least)) +
+         "." + std::to_string(LOWORD(least));
+}
+
+int CmdVersion(const char* file) {
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeA(file, &ignored);
+  if (size == 0) return Print(GetLastError());
+  std::vector<BYTE> data(size);
+  if (!GetFileVersionInfoA(file, 0, size, data.data())) return Print(GetLastError());
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  WORD* translation = nullptr;
+  UINT length = 0;
+  if (!VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&fixed), &length) ||
+      !VerQueryValueA(data.data(), "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation), &length) ||
+      length < 2 * sizeof(WORD)) {
+    return Print(ERROR_RESOURCE_TYPE_NOT_FOUND);
+  }
+  char block[9];
+  std::snprintf(block, sizeof(block), "%04x%04x", translation[0], translation[1]);
+  std::string fields = Field("fileversion", Dotted(fixed->dwFileVersionMS, fixed->dwFileVersionLS)) +
+                       Field("productversion", Dotted(fixed->dwProductVersionMS, fixed->dwProductVersionLS)) +
+                       Field("flags", fixed->dwFileFlags & fixed->dwFileFlagsMask) + Field("os", fixed->dwFileOS) +
+                       Field("type", fixed->dwFileType) + Field("translation", block);
+  // Every name a version resource commonly carries; only those present are printed.
+  const char* const names[] = {"Comments",       "CompanyName",      "FileDescription",  "FileVersion",
+                               "InternalName",   "LegalCopyright",   "LegalTrademarks",  "OriginalFilename",
+                               "PrivateBuild",   "ProductName",      "ProductVersion",   "SpecialBuild"};
+  for (const char* name : names) {
+    const std::string path = std::string("\\StringFileInfo\\") + block + "\\" + name;
+    char* value = nullptr;
+    if (VerQueryValueA(data.data(), path.c_str(), reinterpret_cast<void**>(&value), &length) && value) {
+      fields += Field(name, Escape(value));
+    }
+  }
+  return Print(0, fields);
+}
+
+int CmdResource(const char* file, const char* type_text, const char* id_text) {
+  HMODULE module = LoadLibraryExA(file, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (!module) return Print(GetLastError());
+  const auto number = [](const char* text) { return MAKEINTRESOURCEA(std::strtoul(text, nullptr, 10)); };
+  HRSRC found = FindResourceA(module, number(id_text), number(type_text));
+  HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
+  const DWORD error = GetLastError();
+  const std::string data = loaded ? Hex(static_cast<const BYTE*>(LockResource(loaded)), SizeofResource(module, found))
+                                  : std::string();
+  FreeLibrary(module);
+  return loaded ? Print(0, Field("data", data)) : Print(error);
+}
+
 // Run without arguments, as the service manager runs a program it was told to
 // start, the decoy only shows that it ran.
 int Decoy() {
@@ -367,7 +425,8 @@ int Usage() {
   std::fprintf(stderr, "usage: scmclient query|start|config|delete <service> | control <service> <name>... |"
                        " wait <service> <state> <ms> | regkey <key> | regvalue <key> <name> |"
                        " setvalue <key> <name> <type> <hex> | deletekey <key>... | lockkey <key> | errtext <code> |"
-                       " message <file> <id> <insert>... | sleep\n");
+                       " message <file> <id> <insert>... | version <file> | resource <file> <type> <id> |"
+                       " sleep\n");
   return 2;
 }
 
@@ -400,6 +459,8 @@ int main(int argc, char** argv) {
   if (command == "deletekey" && argc >= 3) return CmdDeleteKeys(argc - 2, argv + 2);
   if (command == "lockkey" && argc == 3) return CmdLockKey(argv[2]);
   if (command == "message" && argc >= 4) return CmdMessage(argv[2], argv[3], argc - 4, argv + 4);
+  if (command == "version" && argc == 3) return CmdVersion(argv[2]);
+  if (command == "resource" && argc == 5) return CmdResource(argv[2], argv[3], argv[4]);
   const char* const service_commands[] = {"query", "start", "config", "delete", "control", "wait"};
   for (const char* name : service_commands) {
     if (command == name && argc >= 3) return ServiceCommand(command, argc, argv);
