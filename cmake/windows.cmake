@@ -53,7 +53,7 @@ configure_file(${CMAKE_SOURCE_DIR}/src/entry/resources.rc.in ${OSTREL_RESOURCE_D
 set_source_files_properties(${OSTREL_RESOURCE_DIR}/resources.rc PROPERTIES
   OBJECT_DEPENDS "${OSTREL_MESSAGE_TABLE};${OSTREL_RESOURCE_DIR}/OstrelServer.manifest")
 
-add_executable(OstrelServer src/entry/main.cpp ${OSTREL_PLATFORM_SOURCES} ${OSTREL_RESOURCE_DIR}/resources.rc)
+add_executable(OstrelServer src/entry/main.cpp src/entry/usage.cpp ${OSTREL_PLATFORM_SOURCES} ${OSTREL_RESOURCE_DIR}/resources.rc)
 target_link_libraries(OstrelServer PRIVATE ostrel_core ostrel_jni advapi32)
 target_compile_options(OstrelServer PRIVATE ${OSTREL_WARNINGS} ${OSTREL_PRODUCT_FLAGS})
 target_link_options(OstrelServer PRIVATE -static -static-libgcc -static-libstdc++ -s)

@@ -4,6 +4,7 @@
 #include "entry/console_output.h"
 #include "entry/names.h"
 #include "entry/reporting.h"
+#include "entry/usage.h"
 #include "jvmhost/jvm_host.h"
 #include "launch/text_compare.h"
 #include "service/install.h"
@@ -61,5 +62,6 @@ int main(int argc, char** argv) {
     return RunExecute(argc, argv);
   }
   ConsolePrint("\nOption error...\n");
+  PrintUsage();
   return 0;
 }
