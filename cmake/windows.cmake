@@ -14,6 +14,12 @@ target_compile_definitions(ostrel_core PUBLIC ${OSTREL_WIN_DEFINES})
 # The product keeps clear of libstdc++'s exception runtime: it stays small and
 # nothing can throw across a WINAPI callback or a JNI frame.
 set(OSTREL_PRODUCT_FLAGS -fno-exceptions -fno-rtti)
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686" AND CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+  # Without exceptions nothing reads the DWARF unwind tables: structured
+  # exceptions on x86 unwind by the frame chain. (x86_64 keeps its tables,
+  # which its structured exception unwinding needs.)
+  list(APPEND OSTREL_PRODUCT_FLAGS -fno-asynchronous-unwind-tables)
+endif()
 target_compile_options(ostrel_core PRIVATE ${OSTREL_PRODUCT_FLAGS})
 
 # Sources that talk to the platform. The cross unit tests compile these same files
@@ -57,6 +63,10 @@ add_executable(OstrelServer src/entry/main.cpp src/entry/usage.cpp ${OSTREL_PLAT
 target_link_libraries(OstrelServer PRIVATE ostrel_core ostrel_jni advapi32)
 target_compile_options(OstrelServer PRIVATE ${OSTREL_WARNINGS} ${OSTREL_PRODUCT_FLAGS})
 target_link_options(OstrelServer PRIVATE -static -static-libgcc -static-libstdc++ -s)
+if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+  # What the static runtime brings but nothing calls is left out.
+  target_link_options(OstrelServer PRIVATE -Wl,--gc-sections)
+endif()
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/testvm/CMakeLists.txt)
   add_subdirectory(tests/testvm)
