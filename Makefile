@@ -2,7 +2,7 @@
 # missing (quick when nothing is).
 JOBS ?= 2
 
-.PHONY: setup build clang check demo bench lint clean
+.PHONY: setup build clang check demo bench lint dist clean
 
 setup:
 	@scripts/setup
@@ -28,6 +28,10 @@ bench: build
 
 lint: build
 	scripts/lint
+
+# The release zip in build/dist (both executables, README, LICENSE, SHA256SUMS).
+dist: setup
+	scripts/dist
 
 clean:
 	rm -rf build

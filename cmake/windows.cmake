@@ -23,6 +23,10 @@ if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686" AND CMAKE_CXX_COMPILER_ID MATCHES "GNU
   # which its structured exception unwinding needs.)
   list(APPEND OSTREL_PRODUCT_FLAGS -fno-asynchronous-unwind-tables)
 endif()
+if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+  # Reproducible: no build path in the objects, wherever the checkout lies.
+  list(APPEND OSTREL_PRODUCT_FLAGS -ffile-prefix-map=${CMAKE_SOURCE_DIR}=.)
+endif()
 target_compile_options(ostrel_core PRIVATE ${OSTREL_PRODUCT_FLAGS})
 
 # Sources that talk to the platform. The cross unit tests compile these same files
@@ -67,8 +71,17 @@ target_link_libraries(OstrelServer PRIVATE ostrel_core ostrel_jni advapi32)
 target_compile_options(OstrelServer PRIVATE ${OSTREL_WARNINGS} ${OSTREL_PRODUCT_FLAGS})
 target_link_options(OstrelServer PRIVATE -static -static-libgcc -static-libstdc++ -s)
 if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
-  # What the static runtime brings but nothing calls is left out.
-  target_link_options(OstrelServer PRIVATE -Wl,--gc-sections)
+  # What the static runtime brings but nothing calls is left out; no link time
+  # in the header, so that a build can be reproduced byte for byte.
+  target_link_options(OstrelServer PRIVATE -Wl,--gc-sections -Wl,--no-insert-timestamp)
+endif()
+# The product's version for the release's name (make dist).
+file(WRITE ${CMAKE_BINARY_DIR}/version.txt "${PROJECT_VERSION}\n")
+
+# The release (make dist) builds the executable alone.
+option(OSTREL_PRODUCT_ONLY "Build only the product executable, without tests and benchmarks" OFF)
+if(OSTREL_PRODUCT_ONLY)
+  return()
 endif()
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/testvm/CMakeLists.txt)
