@@ -72,10 +72,12 @@ def test_zip_holds_the_executables_readme_license_and_sums(releases, commit):
         assert {info.date_time for info in infos} == {commit_time[:5] + (commit_time[5] // 2 * 2,)}
         content = {name: zf.read(name) for name in ENTRIES}
     for folder, build, _ in EXECUTABLES:
-        assert content[f"{folder}/OstrelServer.exe"] == (checkout / "build" / "dist" / build / "OstrelServer.exe").read_bytes()
+        built = checkout / "build" / "dist" / build / "OstrelServer.exe"
+        assert content[f"{folder}/OstrelServer.exe"] == built.read_bytes()
     assert content["README.md"] == (checkout / "README.md").read_bytes()
     assert content["LICENSE"] == (checkout / "LICENSE").read_bytes()
-    assert content["LICENSE"].split(b"\n")[1:3] == [b" " * 33 + b"Apache License", b" " * 27 + b"Version 2.0, January 2004"]
+    title = [line.strip() for line in content["LICENSE"].split(b"\n")[1:3]]
+    assert title == [b"Apache License", b"Version 2.0, January 2004"]
     assert content["SHA256SUMS"].decode() == "".join(
         f"{hashlib.sha256(content[name]).hexdigest()}  {name}\n" for name in ENTRIES[:2])
 
