@@ -1,13 +1,17 @@
 """The benchmarks behind `make bench`: the host's service start and stop latency
-next to a minimal reference service, its CPU time to the application's main and
-its working set in a console, and the executables' sizes and imports.
+next to two reference services (the bare one, which answers the stop with
+STOPPED at once, and one that sends the host's reports, STOP_PENDING and then
+STOPPED), its CPU time to the application's main and its working set in a
+console, and the executables' sizes and imports.
 
 Everything runs in a Wine prefix of its own under build/x86_64/bench/. Figures
-are printed, never judged. Settings (environment):
-  OSTREL_BENCH_CYCLES  measured start/stop cycles per service (default 15)
+are printed, and written to build/bench/results.json, never judged. Settings
+(environment):
+  OSTREL_BENCH_CYCLES  measured start/stop cycles per service (default 50)
   OSTREL_BENCH_RUNS    console runs of the host and of the baseline (default 9)
 """
 
+import json
 import os
 import shutil
 import signal
@@ -26,13 +30,16 @@ LOG = BENCH / "wine.log"
 WINE = "/usr/lib/wine/wine64"
 WINESERVER = "/usr/lib/wine/wineserver"
 
-CYCLES = int(os.environ.get("OSTREL_BENCH_CYCLES", "15"))
+CYCLES = int(os.environ.get("OSTREL_BENCH_CYCLES", "50"))
 RUNS = int(os.environ.get("OSTREL_BENCH_RUNS", "9"))
 WARMUP = 1          # uncounted first cycle of each service
 SETTLE_MS = 500     # pause after RUNNING, so the stop meets a service at rest
 MAIN_BLOCK_MS = 300  # the test VM's main sleeps this long in the console runs
 HOST = "OstrelServer"
 REF = "OstrelBenchRef"
+REF_PENDING = "OstrelBenchRefPending"
+SERVICES = [HOST, REF, REF_PENDING]
+RESULTS = TOP / "build" / "bench" / "results.json"
 
 ENV = dict(os.environ)
 ENV.pop("DISPLAY", None)
@@ -87,18 +94,19 @@ def spread(values, unit="", digits=1):
 
 
 def service_latency(service_log):
-    svcbench("delete", HOST)
-    svcbench("delete", REF)
+    for name in SERVICES:
+        svcbench("delete", name)
     out = wine(RUN / "OstrelServer.exe", "install", f"wrkdir={win(RUN / 'service app')}")
     if "installed" not in out:
         raise SystemExit(f"bench: install failed:\n{out}")
     svcbench("create", REF, win(RUN / "refservice.exe"))
+    svcbench("create", REF_PENDING, f'"{win(RUN / "refservice.exe")}" pending')
     try:
-        rows = svcbench("cycles", WARMUP + CYCLES, SETTLE_MS, HOST, REF)
+        rows = svcbench("cycles", WARMUP + CYCLES, SETTLE_MS, *SERVICES)
     finally:
         wine(RUN / "OstrelServer.exe", "remove", check=False)
-        svcbench("delete", HOST)
-        svcbench("delete", REF)
+        for name in SERVICES:
+            svcbench("delete", name)
     figures = {}
     for kind, name, round_, start, stop, exit_ in rows:
         if kind == "cycle" and int(round_) >= WARMUP:
@@ -230,18 +238,41 @@ def main():
         subprocess.run([WINESERVER, "-w"], env=ENV, check=False)
 
     version = subprocess.run([WINE, "--version"], env=ENV, capture_output=True, text=True).stdout.strip()
+    results = report(version or "Wine", latency, reached, problems, console)
+    RESULTS.parent.mkdir(parents=True, exist_ok=True)
+    RESULTS.write_text(json.dumps(results, indent=2) + "\n")
+    print(f"(also in {RESULTS.relative_to(TOP)})")
     print()
-    print(f"Ostrel Server benchmarks: x86_64 build under {version or 'Wine'}, test VM as jvm.dll")
+    print(f"bench: {time.monotonic() - started:.0f} s")
+
+
+def summary(values, unit_digits=3):
+    return {"median": round(statistics.median(values), unit_digits), "min": round(min(values), unit_digits),
+            "max": round(max(values), unit_digits), "count": len(values)}
+
+
+def report(wine_version, latency, reached, problems, console):
+    """Prints the table; the same figures as a dict for results.json."""
+    results = {"wine": wine_version, "cycles": CYCLES, "warmup_cycles": WARMUP, "settle_ms": SETTLE_MS,
+               "service_control_ms": {}, "host_runs_reaching_main": reached, "test_vm_faults": problems}
     print()
-    print(f"Service control, ms: median [min-max] of {CYCLES} cycles each")
+    print(f"Ostrel Server benchmarks: x86_64 build under {wine_version}, test VM as jvm.dll")
+    print()
+    print(f"Service control, ms: median [min-max] of {CYCLES} cycles each. Reference services: bare (STOPPED at")
+    print("once on the stop control) and reporting (STOP_PENDING, then STOPPED: the host's reports)")
+    print(f"  {'':32}{'host':>20}{'bare':>20}{'host/bare':>11}{'reporting':>20}{'host/rep.':>11}")
     rows = [("start: StartService -> RUNNING", "start"),
             ("stop: stop control -> STOPPED", "stop"),
             ("stop control -> process ended", "exit")]
-    print(f"  {'':34}{'host':>22}{'reference':>22}{'host/ref':>10}")
     for label, what in rows:
-        host, ref = latency[(HOST, what)], latency[(REF, what)]
-        ratio = statistics.median(host) / statistics.median(ref)
-        print(f"  {label:34}{spread(host):>22}{spread(ref):>22}{ratio:>9.2f}x")
+        host, bare, pending = (latency[(name, what)] for name in SERVICES)
+        to_bare = statistics.median(host) / statistics.median(bare)
+        to_pending = statistics.median(host) / statistics.median(pending)
+        print(f"  {label:32}{spread(host):>20}{spread(bare):>20}{to_bare:>10.2f}x{spread(pending):>20}"
+              f"{to_pending:>10.2f}x")
+        results["service_control_ms"][what] = {
+            "host": summary(host), "reference_bare": summary(bare), "reference_reporting": summary(pending),
+            "host_to_bare": round(to_bare, 3), "host_to_reporting": round(to_pending, 3)}
     print(f"  (polled every ~1 ms; each cycle stops {SETTLE_MS} ms after RUNNING; host runs that reached main: "
           f"{reached}/{WARMUP + CYCLES}, test VM violations and traps: {problems})")
     print()
@@ -255,15 +286,22 @@ def main():
     print("  CPU: the process's own Linux CPU clock from the exec of Wine's loader, read while the test VM's")
     print("  main sleeps: includes Wine's process start-up and the test VM's (small) work, not wineserver's.")
     print("  Working set: GetProcessMemoryInfo as Wine reports it (the Linux resident set, Wine's own DLLs in).")
+    results["console"] = {"runs": RUNS, "host_cpu_to_main_ms": summary(console["host_cpu"]),
+                          "host_wall_to_main_ms": summary(console["host_wall"]),
+                          "host_peak_working_set_mib": summary(console["host_peak"]),
+                          "host_working_set_mib": summary(console["host_ws"]),
+                          "baseline_cpu_ms": summary(console["base_cpu"]),
+                          "baseline_peak_working_set_mib": summary(console["base_peak"])}
     print()
     print("Executables (stripped, static)")
+    results["executables"] = {}
     for arch in ("i686", "x86_64"):
         exe = TOP / "build" / arch / "OstrelServer.exe"
         size, dlls = imports(exe, f"{arch}-w64-mingw32-objdump")
         shown = f"{size:>8} bytes  imports {', '.join(dlls)}" if size is not None else "  (not built)"
         print(f"  {'build/' + arch + '/OstrelServer.exe':31}{shown}")
+        results["executables"][f"build/{arch}/OstrelServer.exe"] = {"bytes": size, "imports": dlls}
     print()
-    print(f"bench: {time.monotonic() - started:.0f} s")
-
+    return results
 
 main()
