@@ -122,6 +122,8 @@ def service_demo(exe):
     key = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\OstrelServer"
     show(f"reg query {key} /v ImagePath", wine("reg", "query", key, "/v", "ImagePath")[1])
     show(f"reg query {key}\\Parameters", wine("reg", "query", key + "\\Parameters")[1])
+    source = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\OstrelServer"
+    show(f"reg query {source}", wine("reg", "query", source)[1])
     show("sc start OstrelServer", wine("sc", "start", "OstrelServer")[1])
     if not wait_for_line(app, "main-returned"):
         raise SystemExit("demo: the service did not start the application")
