@@ -24,6 +24,7 @@ set(OSTREL_PLATFORM_SOURCES
   ${CMAKE_SOURCE_DIR}/src/launch/ansi_code_page_win32.cpp
   ${CMAKE_SOURCE_DIR}/src/jvmhost/jvm_host.cpp
   ${CMAKE_SOURCE_DIR}/src/jvmhost/console_control.cpp
+  ${CMAKE_SOURCE_DIR}/src/jvmhost/vm_hooks.cpp
   ${CMAKE_SOURCE_DIR}/src/launch/registry_value.cpp
   ${CMAKE_SOURCE_DIR}/src/service/install.cpp
   ${CMAKE_SOURCE_DIR}/src/service/service_main.cpp

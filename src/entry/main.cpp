@@ -5,6 +5,7 @@
 #include "entry/names.h"
 #include "entry/reporting.h"
 #include "jvmhost/jvm_host.h"
+#include "jvmhost/vm_hooks.h"
 #include "launch/text_compare.h"
 #include "service/install.h"
 #include "service/service_main.h"
@@ -42,9 +43,7 @@ int RunServiceDispatcher() {
   return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Dispatch(int argc, char** argv) {
   if (argc <= 1) {
     return RunServiceDispatcher();
   }
@@ -62,4 +61,14 @@ int main(int argc, char** argv) {
   }
   ConsolePrint("\nOption error...\n");
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int code = Dispatch(argc, argv);
+  // A VM that has begun to end the process (System.exit on a thread of its
+  // own) ends it with its own code: returning now would end it with ours.
+  BeginHostExit();
+  return code;
 }

@@ -17,7 +17,7 @@ from scm import ServiceSession, ServiceTest
 from winehost import BUILD_DIR, EXE_NAME, HostRunner, WineSession
 
 E2E_DIR = BUILD_DIR / "e2e"
-VM_DLLS = ("jvm.dll", "jvm_noentry.dll")
+VM_DLLS = ("jvm.dll", "jvm_noentry.dll", "jvm_msvcr71.dll")
 
 
 def _built(path):

@@ -296,6 +296,13 @@ int CmdErrText(const char* code_text) {
   return Print(0, Field("text", escaped));
 }
 
+// What a plain LoadLibraryA makes of a library: the standard search, for its
+// imports too.
+int CmdLoadLibrary(const char* path) {
+  HMODULE module = LoadLibraryA(path);
+  return Print(module != nullptr ? 0 : GetLastError());
+}
+
 // Run without arguments, as the service manager runs a program it was told to
 // start, the decoy only shows that it ran.
 int Decoy() {
@@ -311,7 +318,7 @@ int Decoy() {
 int Usage() {
   std::fprintf(stderr, "usage: scmclient query|start|config|delete <service> | control <service> <name>... |"
                        " wait <service> <state> <ms> | regkey <key> | regvalue <key> <name> |"
-                       " setvalue <key> <name> <type> <hex> | errtext <code> | sleep\n");
+                       " setvalue <key> <name> <type> <hex> | errtext <code> | loadlib <path> | sleep\n");
   return 2;
 }
 
@@ -338,6 +345,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (command == "errtext" && argc == 3) return CmdErrText(argv[2]);
+  if (command == "loadlib" && argc == 3) return CmdLoadLibrary(argv[2]);
   if (command == "regkey" && argc == 3) return CmdRegKey(argv[2]);
   if (command == "regvalue" && argc == 4) return CmdRegValue(argv[2], argv[3]);
   if (command == "setvalue" && argc == 6) return CmdSetValue(argv[2], argv[3], argv[4], argv[5]);
