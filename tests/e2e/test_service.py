@@ -13,6 +13,11 @@ from scm import (ACCEPT_STOP, CONTROL_INTERROGATE, CONTROL_START, CONTROL_STOP,
 from winehost import MAIN_CLASS, RUNTIME_VM, library_path, options_of, start_calls
 
 START_WAIT_HINT = 3000
+ERROR_SERVICE_SPECIFIC_ERROR = 1066
+ERROR_PROCESS_ABORTED = 1067
+# What a real VM prints when its heap cannot be had; the service logs it.
+HEAP_WORDS = ["Error occurred during initialization of VM", "Could not reserve enough space for object heap"]
+VM_WORDS = (f"{SERVICE_NAME} : Java VM", "\n".join(HEAP_WORDS) + "\n")
 # A stop waits for a main that blocks this long (ms); longer than a control's round trip.
 SLOW_MAIN = 3000
 
@@ -78,7 +83,7 @@ def test_service_runs_the_application_until_stopped(service):
 
 @pytest.mark.parametrize("scenario, entries, message", [
     ({"missing_class": MAIN_CLASS}, [], "Cannot find main class."),
-    ({"create_result": -1}, [], "Cannot create Java VM."),
+    ({"create_result": -1, "say": HEAP_WORDS}, [], "Cannot create Java VM."),
     ({"main": "throw"}, [], "Exception in main method."),
     ({}, [f"-Dopt{i}" for i in range(21)], "Max. number of Java args exceeded."),
 ], ids=["main-class-missing", "creation-fails", "main-throws", "21-vm-options"])
@@ -87,7 +92,9 @@ def test_start_failure_is_logged_and_the_service_runs_until_stopped(service, sce
     install_entries(service, workdir.entry, *entries)
     service.start()
 
-    event = service.wait_for_event()
+    # The VM's own words, when it said any, come first.
+    words = [VM_WORDS] if "say" in scenario else []
+    event = service.wait_for_event(index=len(words))
     assert event[1] == message
     code = event_code(event)
     assert service.scm.query()["state"] == RUNNING
@@ -98,7 +105,7 @@ def test_start_failure_is_logged_and_the_service_runs_until_stopped(service, sce
     assert signed(stopped["exit"]) == code
     process = service.process()
     assert process.reports == START_REPORTS + [report(STOP_PENDING, 3), report(STOPPED, exit=stopped["exit"])]
-    assert process.events == [event]
+    assert process.events == words + [event]
 
 
 def test_service_without_working_directory_stops_at_once(service):
@@ -208,11 +215,6 @@ def test_dispatcher_started_from_a_console_fails(service):
     assert len(events) == 1, result
     assert event_code(events[0]) == ERROR_FAILED_SERVICE_CONTROLLER_CONNECT
 
-
-ERROR_SERVICE_SPECIFIC_ERROR = 1066
-ERROR_PROCESS_ABORTED = 1067
-HEAP_WORDS = ["Error occurred during initialization of VM", "Could not reserve enough space for object heap"]
-VM_WORDS = (f"{SERVICE_NAME} : Java VM", "\n".join(HEAP_WORDS) + "\n")
 
 
 # The VM ends the process itself, without a stop control: the service says why,
