@@ -2,7 +2,7 @@
 # missing (quick when nothing is).
 JOBS ?= 2
 
-.PHONY: setup build check demo bench lint clean
+.PHONY: setup build clang check demo bench lint clean
 
 setup:
 	@scripts/setup
@@ -12,7 +12,12 @@ build: setup
 	cmake --preset x86_64 >/dev/null && cmake --build build/x86_64 -j$(JOBS)
 	cmake --preset native >/dev/null && cmake --build build/native -j$(JOBS)
 
-check: build
+# The same sources with a second compiler: built and checked, never run.
+clang: setup
+	cmake --preset clang-i686 >/dev/null && cmake --build build/clang-i686 -j$(JOBS)
+	cmake --preset clang-x86_64 >/dev/null && cmake --build build/clang-x86_64 -j$(JOBS)
+
+check: build clang
 	scripts/check
 
 demo: build

@@ -4,6 +4,7 @@
 #include "entry/console_output.h"
 #include "entry/names.h"
 #include "entry/reporting.h"
+#include "entry/usage.h"
 #include "jvmhost/jvm_host.h"
 #include "jvmhost/vm_hooks.h"
 #include "launch/text_compare.h"
@@ -60,6 +61,7 @@ int Dispatch(int argc, char** argv) {
     return RunExecute(argc, argv);
   }
   ConsolePrint("\nOption error...\n");
+  PrintUsage();
   return 0;
 }
 

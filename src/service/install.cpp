@@ -9,6 +9,7 @@
 #include "entry/reporting.h"
 #include "launch/registry_value.h"
 #include "launch/stored_options.h"
+#include "service/event_source.h"
 #include "service/system_error_text.h"
 
 namespace {
@@ -73,6 +74,10 @@ void InstallService(int argc, char** argv) {
       ConsolePrint("ERROR : CreateService : %s\n", SystemErrorText());
       return;
     }
+    // Shown in the list of services. Cosmetic: a failure goes unsaid.
+    char description[] = "Runs the Ostrel Java server.";
+    SERVICE_DESCRIPTIONA config = {description};
+    ChangeServiceConfig2A(service.get(), SERVICE_CONFIG_DESCRIPTION, &config);
     ConsolePrint("%s is installed.\n", kDisplayName);
   }
   if (CreateParametersKey(HKEY_LOCAL_MACHINE, kParametersKey) != 0) {
@@ -82,6 +87,12 @@ void InstallService(int argc, char** argv) {
   if (!StoreStringValue(options.get(), static_cast<DWORD>(options_length + 1), HKEY_LOCAL_MACHINE, kParametersKey,
                         kOptionsValueName)) {
     ConsolePrint("Could not write options in registry.\n");
+    return;
+  }
+  // Gives the service's events their text in the event viewer; the service
+  // itself is complete without it.
+  if (!RegisterEventMessageFile(path)) {
+    ConsolePrint("Could not register the event source.\n");
   }
 }
 
@@ -113,9 +124,12 @@ void RemoveService() {
       ConsolePrint("\nFailed to stop.\n");
     }
   }
-  if (DeleteService(service.get())) {
-    ConsolePrint("%s is removed.\n", kDisplayName);
-  } else {
+  if (!DeleteService(service.get())) {
     ConsolePrint("ERROR : DeleteService : %s\n", SystemErrorText());
+    return;
+  }
+  ConsolePrint("%s is removed.\n", kDisplayName);
+  if (!UnregisterEventMessageFile()) {
+    ConsolePrint("Could not remove the event source.\n");
   }
 }

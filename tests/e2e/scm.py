@@ -20,8 +20,10 @@ from winehost import DEFAULT_TIMEOUT, WineSession, fold, unescape, wait_for
 
 SERVICE_NAME = "OstrelServer"
 DISPLAY_NAME = "Ostrel Server"
-PARAMETERS_KEY = "SYSTEM\\CurrentControlSet\\Services\\OstrelServer\\Parameters"
+SERVICE_KEY = "SYSTEM\\CurrentControlSet\\Services\\OstrelServer"
+PARAMETERS_KEY = SERVICE_KEY + "\\Parameters"
 OPTIONS_VALUE = "Options"
+EVENT_SOURCE_KEY = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\OstrelServer"
 
 STOPPED, START_PENDING, STOP_PENDING, RUNNING = 1, 2, 3, 4
 ACCEPT_STOP = 1
@@ -29,7 +31,7 @@ CONTROL_START, CONTROL_STOP, CONTROL_INTERROGATE = 0, 1, 4
 SERVICE_WIN32_OWN_PROCESS = 0x10
 SERVICE_AUTO_START = 2
 SERVICE_ERROR_NORMAL = 1
-REG_SZ, REG_EXPAND_SZ = 1, 2
+REG_SZ, REG_EXPAND_SZ, REG_DWORD = 1, 2, 4
 ERROR_FILE_NOT_FOUND = 2
 ERROR_MOD_NOT_FOUND = 126
 ERROR_SERVICE_NOT_ACTIVE = 1062
@@ -46,7 +48,7 @@ SESSION_WINEDEBUG = f"-all,{EVENT_TRACES},trace+service,+pid"
 HOST_ENV = {"WINEDEBUG": f"-all,{EVENT_TRACES}"}
 CLIENT_ENV = {"WINEDEBUG": "-all"}
 
-_NUMBERS = {"error", "state", "accepted", "exit", "specific", "checkpoint", "wait", "pid", "type",
+_NUMBERS = {"error", "state", "accepted", "exit", "specific", "checkpoint", "wait", "pid", "type", "flags", "os",
             "start", "errorcontrol", "tag", "timeout"}
 
 
@@ -114,6 +116,16 @@ class ScmClient:
     def set_value(self, key, name, value_type, data):
         assert self.reply("setvalue", key, name, value_type, data.hex() or "-")["error"] == 0
 
+    def delete_keys(self, *keys):
+        """Deletes HKLM keys in order; their error codes (0: deleted)."""
+        return [reply["error"] for reply in self.replies("deletekey", *keys)]
+
+    def message(self, exe, message_id, *inserts):
+        """The text of a message in the file's message table, formatted with the
+        inserts, or the error code (an int)."""
+        reply = self.reply("message", exe, message_id, *inserts)
+        return reply["error"] or reply["text"]
+
     def system_error_text(self, code):
         """The text the host gives for a system error code: FormatMessage's text
         without its line end, then the code in hexadecimal."""
@@ -123,12 +135,13 @@ class ScmClient:
         return (text[:-2] if text.endswith("\r\n") else text) + f" ({code:#x})"
 
     def remove_service(self):
-        """Stops and deletes the service if it is installed."""
-        if self.query()["error"] == ERROR_SERVICE_DOES_NOT_EXIST:
-            return
-        self.control("stop")
-        self.poll(STOPPED)
-        self.delete()
+        """Stops and deletes the service if it is installed, and forgets its event source."""
+        if self.query()["error"] != ERROR_SERVICE_DOES_NOT_EXIST:
+            self.control("stop")
+            self.poll(STOPPED)
+            self.delete()
+        # The event source's registration, with a subkey a test put below it.
+        self.delete_keys(EVENT_SOURCE_KEY + "\\sub", EVENT_SOURCE_KEY)
 
 
 def _parse(line):

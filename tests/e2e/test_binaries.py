@@ -6,12 +6,15 @@ from collections import namedtuple
 
 import pytest
 
-from winehost import BUILD_DIR, EXE_NAME, I686_BUILD_DIR
+from winehost import BUILD_DIR, EXE_NAME, I686_BUILD_DIR, REPO
 
 Target = namedtuple("Target", "name build_dir pe_format objdump")
 TARGETS = [
     Target("x86_64", BUILD_DIR, "pei-x86-64", "x86_64-w64-mingw32-objdump"),
     Target("i686", I686_BUILD_DIR, "pei-i386", "i686-w64-mingw32-objdump"),
+    # The clang builds (make clang), linked by another linker.
+    Target("clang-x86_64", REPO / "build" / "clang-x86_64", "pei-x86-64", "x86_64-w64-mingw32-objdump"),
+    Target("clang-i686", REPO / "build" / "clang-i686", "pei-i386", "i686-w64-mingw32-objdump"),
 ]
 BINARIES = [EXE_NAME, "testvm/jvm.dll", "testvm/jvm_noentry.dll", "testvm/msvcr71.dll"]
 # Linked statically, the binaries need nothing beyond what every Windows has.

@@ -1,13 +1,14 @@
 """The host run in the console ("execute"), against the test VM under Wine."""
 
+import re
 import shutil
 import time
 
 import pytest
 
 from scm import ERROR_MOD_NOT_FOUND, ScmClient
-from winehost import (LIBRARY_BELOW_WORKDIR, MAIN_CLASS, MAIN_SIGNATURE, RUNTIME_VM, STRING_CLASS, library_path,
-                      options_of, start_calls, win_path)
+from winehost import (LIBRARY_BELOW_WORKDIR, MAIN_CLASS, MAIN_SIGNATURE, REPO, RUNTIME_VM, STRING_CLASS,
+                      library_path, options_of, start_calls, win_path)
 
 BANNER = "Running Ostrel Server.\n"
 # The host registers its console handler right after main returns, or enters its
@@ -224,8 +225,19 @@ def test_exception_in_main_is_described_by_the_vm(host):
 def test_unknown_command_is_an_option_error(host, words):
     workdir = host.workdir()
     result = host.run([*words, workdir.entry])
-    assert (result.returncode, result.stdout) == (0, "\nOption error...\n"), result
+    assert result.returncode == 0, result
+    assert result.stdout.startswith("\nOption error...\n"), result
+    assert result.stdout == "\nOption error...\n" + usage_in_readme(), result
     assert workdir.transcript().lines == [], "the VM was loaded"
+
+
+def usage_in_readme():
+    """The block under README.md's "Usage": the usage the host prints."""
+    block = re.search(r"^## Usage\n\n```\n(.*?)```\n", (REPO / "README.md").read_text(), re.M | re.S).group(1)
+    # The four command forms, the entry forms and the "|" of the stored options.
+    for form in ("install [entries]", "remove", "execute [entries]", "-D... /D... -X... /X...", "wrkdir=", '"|"'):
+        assert form in block, form
+    return block
 
 
 @pytest.mark.parametrize("command", ["execute", "EXECUTE", "Execute", "eXeCuTe"])

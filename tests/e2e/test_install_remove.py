@@ -7,17 +7,23 @@ import shutil
 import pytest
 
 from scm import (DISPLAY_NAME, ERROR_FILE_NOT_FOUND, ERROR_SERVICE_DOES_NOT_EXIST, ERROR_SERVICE_EXISTS,
-                 OPTIONS_VALUE, PARAMETERS_KEY, REG_SZ, RUNNING, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
-                 SERVICE_WIN32_OWN_PROCESS, STOPPED)
+                 EVENT_SOURCE_KEY, OPTIONS_VALUE, PARAMETERS_KEY, REG_DWORD, REG_EXPAND_SZ, REG_SZ, RUNNING,
+                 SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, SERVICE_KEY, SERVICE_WIN32_OWN_PROCESS,
+                 STOPPED)
 from winehost import win_path
 
 INSTALLED = f"{DISPLAY_NAME} is installed.\n"
 REMOVED = f"{DISPLAY_NAME} is removed.\n"
 TOO_LONG = "Options too long: at most 2047 characters.\n"
+NO_PARAMETERS_KEY = "Could not create Parameters subkey.\n"
+NOT_REGISTERED = "Could not register the event source.\n"
+NOT_UNREGISTERED = "Could not remove the event source.\n"
 MAX_OPTIONS = 2047
+NO_EVENT_SOURCE = (ERROR_FILE_NOT_FOUND, ERROR_FILE_NOT_FOUND)
 
 
 def assert_registered(service, exe):
+    assert service.scm.value(SERVICE_KEY, "Description") == (REG_SZ, b"Runs the Ostrel Java server.\0")
     config = service.scm.config()
     assert config == {
         "error": 0,
@@ -39,9 +45,20 @@ def stored_options(service):
     return service.scm.value(PARAMETERS_KEY, OPTIONS_VALUE)
 
 
+def event_source(service):
+    return tuple(service.scm.value(EVENT_SOURCE_KEY, name) for name in ("EventMessageFile", "TypesSupported"))
+
+
+def assert_event_source(service, exe):
+    # The path unquoted, as the event log reads it; errors, warnings and information.
+    assert event_source(service) == ((REG_EXPAND_SZ, win_path(exe).encode() + b"\0"),
+                                     (REG_DWORD, (7).to_bytes(4, "little")))
+
+
 def assert_not_installed(service):
     assert service.scm.query()["error"] == ERROR_SERVICE_DOES_NOT_EXIST
     assert service.scm.key_class(PARAMETERS_KEY) == ERROR_FILE_NOT_FOUND
+    assert service.scm.key_class(EVENT_SOURCE_KEY) == ERROR_FILE_NOT_FOUND
 
 
 # The options are the arguments after "install", joined with one blank; "|"
@@ -61,11 +78,12 @@ def test_install_registers_the_service_with_its_options(service, arguments, join
     assert_registered(service, service.host.exe)
     # REG_SZ with its terminator: one byte when there are no options.
     assert stored_options(service) == (REG_SZ, joined.encode() + b"\0")
+    assert_event_source(service, service.host.exe)
     assert service.scm.query()["state"] == STOPPED
 
     result = service.remove()
     assert (result.returncode, result.stdout) == (0, REMOVED), result
-    assert service.scm.query()["error"] == ERROR_SERVICE_DOES_NOT_EXIST
+    assert_not_installed(service)
 
 
 @pytest.mark.parametrize("install, remove", [("INSTALL", "REMOVE"), ("Install", "Remove"), ("iNsTaLl", "rEmOvE")])
@@ -78,11 +96,54 @@ def test_install_and_remove_words_ignore_case(service, install, remove):
 
 def test_second_install_fails_and_leaves_the_first_untouched(service):
     assert service.install("wrkdir=Z:\\first|one").stdout == INSTALLED
-    result = service.install("wrkdir=Z:\\second|two")
+    second = service.host.folder / "second" / "OstrelServer.exe"
+    second.parent.mkdir()
+    shutil.copy(service.host.exe, second)
+    result = service.install("wrkdir=Z:\\second|two", exe=second)
     assert result.returncode == 0, result
     assert result.stdout == f"ERROR : CreateService : {service.scm.system_error_text(ERROR_SERVICE_EXISTS)}\n"
     assert_registered(service, service.host.exe)
     assert stored_options(service) == (REG_SZ, b"wrkdir=Z:\\first|one\0")
+    assert_event_source(service, service.host.exe)
+
+
+# A key in the way, locked against new values and subkeys: the failing step
+# prints its line, every earlier step stands and no later one is taken. The
+# event source is registered only once the options are stored.
+@pytest.mark.parametrize("locked, message, options", [
+    (EVENT_SOURCE_KEY, NOT_REGISTERED, (REG_SZ, b"wrkdir=Z:\\srv|arg\0")),
+    (PARAMETERS_KEY, NO_PARAMETERS_KEY, ERROR_FILE_NOT_FOUND),
+], ids=["event-source", "parameters"])
+def test_install_stops_at_a_locked_key_with_one_line(service, locked, message, options):
+    assert service.scm.reply("lockkey", locked)["error"] == 0
+    result = service.install("wrkdir=Z:\\srv|arg")
+    assert (result.returncode, result.stdout) == (0, INSTALLED + message), result
+    assert_registered(service, service.host.exe)
+    assert stored_options(service) == options
+    assert event_source(service) == NO_EVENT_SOURCE
+
+    result = service.remove()
+    assert (result.returncode, result.stdout) == (0, REMOVED), result
+    assert_not_installed(service)
+
+
+def test_remove_without_event_source_only_removes(service):
+    """As a service installed before the host registered its event source."""
+    assert service.install().stdout == INSTALLED
+    assert service.scm.delete_keys(EVENT_SOURCE_KEY) == [0]
+    result = service.remove()
+    assert (result.returncode, result.stdout) == (0, REMOVED), result
+    assert_not_installed(service)
+
+
+def test_event_source_that_cannot_be_deleted_leaves_the_removal_whole(service):
+    assert service.install().stdout == INSTALLED
+    # A key with a subkey cannot be deleted.
+    service.scm.set_value(EVENT_SOURCE_KEY + "\\sub", "x", REG_SZ, b"\0")
+    result = service.remove()
+    assert (result.returncode, result.stdout) == (0, REMOVED + NOT_UNREGISTERED), result
+    assert service.scm.query()["error"] == ERROR_SERVICE_DOES_NOT_EXIST
+    assert_event_source(service, service.host.exe)
 
 
 @pytest.mark.parametrize("arguments", [["o" * (MAX_OPTIONS + 1)], ["x" * 1000, "y" * 1047], ["z" * 5000]],
@@ -147,6 +208,7 @@ def test_path_with_a_blank_starts_the_host_and_nothing_else(service, scm_exe):
 
     assert service.install(f"{workdir.entry}|arg", exe=exe).stdout == INSTALLED
     assert_registered(service, exe)
+    assert_event_source(service, exe)
     assert service.scm.start() == 0
     status = service.scm.poll(RUNNING)
 

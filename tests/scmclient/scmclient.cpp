@@ -17,7 +17,19 @@
 //   scmclient regkey <HKLM subkey>             the key's class
 //   scmclient regvalue <HKLM subkey> <name>    type and data (hex) of a value
 //   scmclient setvalue <HKLM subkey> <name> <type> <hex data, - for none>
+//   scmclient deletekey <HKLM subkey>...       RegDeleteKey, in order
+//   scmclient lockkey <HKLM subkey>            creates the key with a DACL that
+//                                              lets everyone read and delete it,
+//                                              but not set values or add subkeys
 //   scmclient errtext <code>                   FormatMessage's text for a code
+//   scmclient message <file> <id> <insert>...  FormatMessage's text for a message
+//                                              of that file's message table
+//   scmclient version <file>                   its version information, as
+//                                              GetFileVersionInfo/VerQueryValue
+//                                              give it: the fixed part, the first
+//                                              translation and its strings
+//   scmclient resource <file> <type> <id>      a resource's data (hex), numbered
+//                                              type and id (24 1: the manifest)
 //   scmclient sleep                            sleeps for ever (keeps Wine's
 //                                              services alive)
 //   scmclient                                  the decoy: leaves <own path>.ran
@@ -303,6 +315,107 @@ int CmdLoadLibrary(const char* path) {
   return Print(module != nullptr ? 0 : GetLastError());
 }
 
+int CmdDeleteKeys(int count, char** sub_keys) {
+  int exit_code = 0;
+  for (int i = 0; i < count; ++i) {
+    if (Print(static_cast<DWORD>(RegDeleteKeyA(HKEY_LOCAL_MACHINE, sub_keys[i]))) != 0) exit_code = 1;
+  }
+  return exit_code;
+}
+
+int CmdLockKey(const char* sub_key) {
+  HKEY key = nullptr;
+  LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, sub_key, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                                nullptr, &key, nullptr);
+  if (status != ERROR_SUCCESS) return Print(static_cast<DWORD>(status));
+  SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+  PSID everyone = nullptr;
+  AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone);
+  alignas(ACL) BYTE acl_buffer[256];
+  auto* acl = reinterpret_cast<ACL*>(acl_buffer);
+  SECURITY_DESCRIPTOR descriptor;
+  const bool built = InitializeAcl(acl, sizeof(acl_buffer), ACL_REVISION) &&
+                     AddAccessAllowedAce(acl, ACL_REVISION, KEY_READ | WRITE_DAC | DELETE, everyone) &&
+                     InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+                     SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE);
+  status = built ? RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &descriptor) : static_cast<LONG>(GetLastError());
+  FreeSid(everyone);
+  RegCloseKey(key);
+  return Print(static_cast<DWORD>(status));
+}
+
+// As the event viewer reads a message: from the file loaded as data only, so
+// that a 32-bit file serves as well, with the inserts as an argument array.
+int CmdMessage(const char* file, const char* id_text, int count, char** inserts) {
+  HMODULE module = LoadLibraryExA(file, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (!module) return Print(GetLastError());
+  std::vector<DWORD_PTR> arguments(static_cast<std::size_t>(count) + 1);
+  for (int i = 0; i < count; ++i) arguments[static_cast<std::size_t>(i)] = reinterpret_cast<DWORD_PTR>(inserts[i]);
+  char* text = nullptr;
+  const DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, module,
+      std::strtoul(id_text, nullptr, 0), 0, reinterpret_cast<LPSTR>(&text), 0,
+      reinterpret_cast<va_list*>(arguments.data()));
+  const DWORD error = GetLastError();
+  FreeLibrary(module);
+  if (length == 0) return Print(error);
+  const std::string escaped = Escape(text, length);
+  LocalFree(text);
+  return Print(0, Field("text", escaped));
+}
+
+std::string Dotted(DWORD most, DWORD least) {
+  return std::to_string(HIWORD(most)) + "." + std::to_string(LOWORD(most)) + "." + std::to_string(HIWORD(least)) +
+         "." + std::to_string(LOWORD(least));
+}
+
+int CmdVersion(const char* file) {
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeA(file, &ignored);
+  if (size == 0) return Print(GetLastError());
+  std::vector<BYTE> data(size);
+  if (!GetFileVersionInfoA(file, 0, size, data.data())) return Print(GetLastError());
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  WORD* translation = nullptr;
+  UINT length = 0;
+  if (!VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&fixed), &length) ||
+      !VerQueryValueA(data.data(), "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation), &length) ||
+      length < 2 * sizeof(WORD)) {
+    return Print(ERROR_RESOURCE_TYPE_NOT_FOUND);
+  }
+  char block[9];
+  std::snprintf(block, sizeof(block), "%04x%04x", translation[0], translation[1]);
+  std::string fields = Field("fileversion", Dotted(fixed->dwFileVersionMS, fixed->dwFileVersionLS)) +
+                       Field("productversion", Dotted(fixed->dwProductVersionMS, fixed->dwProductVersionLS)) +
+                       Field("flags", fixed->dwFileFlags & fixed->dwFileFlagsMask) + Field("os", fixed->dwFileOS) +
+                       Field("type", fixed->dwFileType) + Field("translation", block);
+  // Every name a version resource commonly carries; only those present are printed.
+  const char* const names[] = {"Comments",       "CompanyName",      "FileDescription",  "FileVersion",
+                               "InternalName",   "LegalCopyright",   "LegalTrademarks",  "OriginalFilename",
+                               "PrivateBuild",   "ProductName",      "ProductVersion",   "SpecialBuild"};
+  for (const char* name : names) {
+    const std::string path = std::string("\\StringFileInfo\\") + block + "\\" + name;
+    char* value = nullptr;
+    if (VerQueryValueA(data.data(), path.c_str(), reinterpret_cast<void**>(&value), &length) && value) {
+      fields += Field(name, Escape(value));
+    }
+  }
+  return Print(0, fields);
+}
+
+int CmdResource(const char* file, const char* type_text, const char* id_text) {
+  HMODULE module = LoadLibraryExA(file, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (!module) return Print(GetLastError());
+  const auto number = [](const char* text) { return MAKEINTRESOURCEA(std::strtoul(text, nullptr, 10)); };
+  HRSRC found = FindResourceA(module, number(id_text), number(type_text));
+  HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
+  const DWORD error = GetLastError();
+  const std::string data = loaded ? Hex(static_cast<const BYTE*>(LockResource(loaded)), SizeofResource(module, found))
+                                  : std::string();
+  FreeLibrary(module);
+  return loaded ? Print(0, Field("data", data)) : Print(error);
+}
+
 // Run without arguments, as the service manager runs a program it was told to
 // start, the decoy only shows that it ran.
 int Decoy() {
@@ -318,7 +431,9 @@ int Decoy() {
 int Usage() {
   std::fprintf(stderr, "usage: scmclient query|start|config|delete <service> | control <service> <name>... |"
                        " wait <service> <state> <ms> | regkey <key> | regvalue <key> <name> |"
-                       " setvalue <key> <name> <type> <hex> | errtext <code> | loadlib <path> | sleep\n");
+                       " setvalue <key> <name> <type> <hex> | deletekey <key>... | lockkey <key> | errtext <code> |"
+                       " message <file> <id> <insert>... | version <file> | resource <file> <type> <id> |"
+                       " loadlib <path> | sleep\n");
   return 2;
 }
 
@@ -349,6 +464,11 @@ int main(int argc, char** argv) {
   if (command == "regkey" && argc == 3) return CmdRegKey(argv[2]);
   if (command == "regvalue" && argc == 4) return CmdRegValue(argv[2], argv[3]);
   if (command == "setvalue" && argc == 6) return CmdSetValue(argv[2], argv[3], argv[4], argv[5]);
+  if (command == "deletekey" && argc >= 3) return CmdDeleteKeys(argc - 2, argv + 2);
+  if (command == "lockkey" && argc == 3) return CmdLockKey(argv[2]);
+  if (command == "message" && argc >= 4) return CmdMessage(argv[2], argv[3], argc - 4, argv + 4);
+  if (command == "version" && argc == 3) return CmdVersion(argv[2]);
+  if (command == "resource" && argc == 5) return CmdResource(argv[2], argv[3], argv[4]);
   const char* const service_commands[] = {"query", "start", "config", "delete", "control", "wait"};
   for (const char* name : service_commands) {
     if (command == name && argc >= 3) return ServiceCommand(command, argc, argv);
