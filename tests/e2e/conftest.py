@@ -8,11 +8,13 @@ e2e/service and e2e/service-cp932 below it, laid out alike. Prefixes are kept
 for the next run.
 """
 
+import os
 import re
 import shutil
 
 import pytest
 
+import realvm
 from scm import ServiceSession, ServiceTest
 from winehost import BUILD_DIR, EXE_NAME, HostRunner, WineSession
 
@@ -48,6 +50,25 @@ def vm_dlls():
 @pytest.fixture(scope="session")
 def scm_exe():
     return _built(BUILD_DIR / "scmclient" / "scmclient.exe")
+
+
+@pytest.fixture(scope="session")
+def real_vm():
+    """The real Java VM and the test application are there; the tests that need
+    them are skipped where they are not (they fail under CI=true)."""
+    problem = realvm.missing()
+    if problem:
+        if os.environ.get("CI") == "true":
+            pytest.fail(problem, pytrace=False)
+        pytest.skip(problem)
+
+
+def pytest_terminal_summary(terminalreporter):
+    # The skip reason stays hidden under -q: one line says what is missing.
+    skipped = terminalreporter.stats.get("skipped", [])
+    reasons = {report.longrepr[2] for report in skipped if isinstance(report.longrepr, tuple)}
+    for reason in sorted(r for r in reasons if "real Java VM" in r):
+        terminalreporter.write_line(reason.removeprefix("Skipped: "))
 
 
 def _test_folder(request, parent):
