@@ -19,6 +19,8 @@ from winehost import EXE_NAME, win_path
 
 pytestmark = pytest.mark.usefixtures("real_vm")
 
+ERROR_SERVICE_SPECIFIC_ERROR = 1066
+
 BANNER = "Running Ostrel Server."
 ANSWERED = "FileServer: answered a client"
 # The host registers its console handler right after main returns; nothing measures it.
@@ -109,6 +111,9 @@ Service = namedtuple("Service", "arguments session main stop exit event", defaul
     pytest.param(Service(), id="arguments"),
     pytest.param(Service("cp932", "cp932_service"), id="cp932-arguments"),
     pytest.param(Service(main="throw", exit="event", event="Exception in main method."), id="main-throws"),
+    # The VM's own end: the host hears it through the "exit" hook and reports it.
+    pytest.param(Service(main="exit:3:2000", stop=False, exit=(ERROR_SERVICE_SPECIFIC_ERROR, 3)),
+                 id="system-exit-3"),
 ])
 def test_java_application_runs_as_a_service_until_it_ends(request, case):
     service = request.getfixturevalue(case.session)
