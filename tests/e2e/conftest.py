@@ -58,6 +58,7 @@ def real_vm():
     them are skipped where they are not (they fail under CI=true)."""
     problem = realvm.missing()
     if problem:
+        problem = f"real Java VM tests skipped: {problem}"
         if os.environ.get("CI") == "true":
             pytest.fail(problem, pytrace=False)
         pytest.skip(problem)

@@ -27,8 +27,7 @@ SERVER_THREAD = "fileserver"
 def missing():
     """Why the real VM cannot be used, in one line, or None when it can."""
     if not (AVIAN_DIR / "build.sh").exists():
-        return (f"real Java VM tests skipped: no Avian sources (build.sh) in {AVIAN_DIR}; "
-                f"set OSTREL_AVIAN_DIR to the folder that has them")
+        return f"no Avian sources (build.sh) in {AVIAN_DIR}; set OSTREL_AVIAN_DIR to the folder that has them"
     for path in (AVIAN_DLL, CLASSES):
         if not path.exists():
             return f"{path} is missing: build it first (make build)"
