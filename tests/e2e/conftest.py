@@ -5,7 +5,7 @@ build (default build/x86_64), OSTREL_I686_BUILD_DIR the i686 one (read only by
 the static checks). The console tests' Wine prefix, its boot log and every
 test's folder live in $OSTREL_BUILD_DIR/e2e; the service tests' sessions in
 e2e/service and e2e/service-cp932 below it, laid out alike. Prefixes are kept
-for the next run.
+for the next run. The real-VM tests need the fixture of realvm.py.
 """
 
 import os

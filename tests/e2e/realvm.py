@@ -22,6 +22,7 @@ CLASSES = BUILD_DIR / "javaapp" / "classes"
 PORT_PROPERTY = "fileserver.port"
 MAIN_PROPERTY = "fileserver.main"
 SERVER_THREAD = "fileserver"
+MAIN_CLASS = "vantor/str/diskarray/rmi/FileServer"
 
 
 def missing():
@@ -49,17 +50,18 @@ class JavaApp:
     """The test application in one working directory, with the real VM below it
     and a port of its own."""
 
-    def __init__(self, workdir):
+    def __init__(self, workdir, classes=CLASSES):
         self.workdir = workdir
+        self.classes = classes
         self.port = free_port()
 
     @classmethod
-    def install(cls, folder):
-        return cls(WorkDir(folder, AVIAN_DLL))
+    def install(cls, folder, classes=CLASSES):
+        return cls(WorkDir(folder, AVIAN_DLL), classes)
 
     @property
     def class_path(self):
-        return "-Djava.class.path=" + win_path(CLASSES)
+        return "-Djava.class.path=" + win_path(self.classes)
 
     def options(self, main=None, class_path=True):
         """The VM options that start the application: its class path, its port and,
