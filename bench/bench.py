@@ -227,18 +227,19 @@ def imports(exe, objdump):
 
 def main():
     started = time.monotonic()
+    no_java = realvm.missing()
     needed = [BUILD / "OstrelServer.exe", BUILD / "testvm" / "jvm.dll", BENCH / "svcbench.exe",
               BENCH / "refservice.exe", BENCH / "javalaunch.exe"]
+    needed += [] if no_java else [realvm.AVIAN_DLL, realvm.CLASSES]
     missing = [str(p) for p in needed if not p.exists()]
     if missing:
         raise SystemExit("bench: build first (make build); missing: " + ", ".join(missing))
     # Copies: others may rebuild the tree while the benchmark runs.
     shutil.rmtree(RUN, ignore_errors=True)
     RUN.mkdir(parents=True)
-    for path in needed[:1] + needed[2:]:
+    for path in needed[:1] + needed[2:5]:
         shutil.copy(path, RUN / path.name)
     service_log = make_app(RUN / "service app", "threads=2\n")
-    no_java = realvm.missing()
     if not no_java:
         shutil.copytree(realvm.CLASSES, RUN / "classes")
 

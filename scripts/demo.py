@@ -160,9 +160,11 @@ class Demo:
 
 def main():
     exe = BUILD_DIR / "OstrelServer.exe"
-    if not exe.exists() or not SCMCLIENT.exists():
-        raise SystemExit("demo: build first (make build)")
     problem = realvm.missing()
+    needed = [exe, SCMCLIENT] + ([BUILD_DIR / "testvm" / "jvm.dll"] if problem else
+                                 [realvm.AVIAN_DLL, realvm.CLASSES])
+    if not all(path.exists() for path in needed):
+        raise SystemExit("demo: build first (make build)")
     app_type = StandIn if problem else RealJava
     if problem:
         say(f"demo: no real Java VM ({problem}): the stand-in test VM stands in for it.")

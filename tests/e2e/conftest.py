@@ -62,6 +62,8 @@ def real_vm():
         if os.environ.get("CI") == "true":
             pytest.fail(problem, pytrace=False)
         pytest.skip(problem)
+    _built(realvm.AVIAN_DLL)
+    _built(realvm.CLASSES)
 
 
 def pytest_terminal_summary(terminalreporter):
