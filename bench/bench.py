@@ -1,6 +1,8 @@
 """The benchmarks behind `make bench`: the host's service start and stop latency
 next to a minimal reference service, its CPU time to the application's main and
-its working set in a console, and the executables' sizes and imports.
+its working set in a console, and the executables' sizes and imports; with the
+real Java VM (tests/e2e/realvm.py), the time from process start to the Java
+application's first line for the host and for a minimal launcher of the same VM.
 
 Everything runs in a Wine prefix of its own under build/x86_64/bench/. Figures
 are printed, never judged. Settings (environment):
@@ -18,6 +20,8 @@ import time
 from pathlib import Path
 
 TOP = Path(sys.argv[1]).resolve()
+sys.path.insert(0, str(TOP / "tests" / "e2e"))
+import realvm  # noqa: E402
 BUILD = TOP / "build" / "x86_64"
 BENCH = BUILD / "bench"
 RUN = BENCH / "run"
@@ -28,7 +32,7 @@ WINESERVER = "/usr/lib/wine/wineserver"
 
 CYCLES = int(os.environ.get("OSTREL_BENCH_CYCLES", "15"))
 RUNS = int(os.environ.get("OSTREL_BENCH_RUNS", "9"))
-WARMUP = 1          # uncounted first cycle of each service
+WARMUP = 1          # uncounted first cycle of each service, and first real VM start
 SETTLE_MS = 500     # pause after RUNNING, so the stop meets a service at rest
 MAIN_BLOCK_MS = 300  # the test VM's main sleeps this long in the console runs
 HOST = "OstrelServer"
@@ -184,6 +188,35 @@ def console_figures():
             "base_cpu": [r[0] for r in base], "base_peak": [r[1] for r in base]}
 
 
+def first_line_ms(command, cwd=None):
+    """Milliseconds from starting a process to the Java application's first line
+    on its standard output; the process is stopped then."""
+    started = time.monotonic()
+    proc = subprocess.Popen([WINE, *map(str, command)], cwd=cwd, env=ENV, stdin=subprocess.DEVNULL,
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    try:
+        for line in proc.stdout:
+            if line.startswith(b"FileServer:"):
+                return (time.monotonic() - started) * 1000.0
+        raise SystemExit(f"bench: {command[0]} ended before the application's first line")
+    finally:
+        stop(proc)
+
+
+def java_start_figures():
+    """The real VM's start, process start to the application's first line: the
+    host, and javalaunch (load, create, call main; nothing else) alternating."""
+    app = realvm.JavaApp.install(RUN / "java app", RUN / "classes")
+    dll = app.workdir.vm_dir / "jvm.dll"
+    host, launcher = [], []
+    for _ in range(WARMUP + RUNS):
+        app.port = realvm.free_port()
+        host.append(first_line_ms([RUN / "OstrelServer.exe", "execute", *app.entries()]))
+        launcher.append(first_line_ms([RUN / "javalaunch.exe", win(dll), realvm.MAIN_CLASS, *app.options()],
+                                      cwd=app.workdir.path))
+    return host[WARMUP:], launcher[WARMUP:]
+
+
 def imports(exe, objdump):
     if not exe.exists():
         return None, []
@@ -194,17 +227,21 @@ def imports(exe, objdump):
 
 def main():
     started = time.monotonic()
+    no_java = realvm.missing()
     needed = [BUILD / "OstrelServer.exe", BUILD / "testvm" / "jvm.dll", BENCH / "svcbench.exe",
-              BENCH / "refservice.exe"]
+              BENCH / "refservice.exe", BENCH / "javalaunch.exe"]
+    needed += [] if no_java else [realvm.AVIAN_DLL, realvm.CLASSES]
     missing = [str(p) for p in needed if not p.exists()]
     if missing:
         raise SystemExit("bench: build first (make build); missing: " + ", ".join(missing))
     # Copies: others may rebuild the tree while the benchmark runs.
     shutil.rmtree(RUN, ignore_errors=True)
     RUN.mkdir(parents=True)
-    for path in needed[:1] + needed[2:]:
+    for path in needed[:1] + needed[2:5]:
         shutil.copy(path, RUN / path.name)
     service_log = make_app(RUN / "service app", "threads=2\n")
+    if not no_java:
+        shutil.copytree(realvm.CLASSES, RUN / "classes")
 
     print(f"Preparing a Wine prefix ({PREFIX.relative_to(TOP)}) ...", flush=True)
     subprocess.run([WINESERVER, "-k"], env=ENV, stderr=subprocess.DEVNULL, check=False)
@@ -222,6 +259,9 @@ def main():
         latency, reached, problems = service_latency(service_log)
         print(f"Sampling {RUNS} console runs of the host and of a minimal program ...", flush=True)
         console = console_figures()
+        if not no_java:
+            print(f"Timing {RUNS} starts of the real Java VM in the host and in a minimal launcher ...", flush=True)
+            java = java_start_figures()
     finally:
         if keep_alive is not None:
             keep_alive.stdin.close()
@@ -255,6 +295,15 @@ def main():
     print("  CPU: the process's own Linux CPU clock from the exec of Wine's loader, read while the test VM's")
     print("  main sleeps: includes Wine's process start-up and the test VM's (small) work, not wineserver's.")
     print("  Working set: GetProcessMemoryInfo as Wine reports it (the Linux resident set, Wine's own DLLs in).")
+    print()
+    if no_java:
+        print(f"Real Java VM: not measured ({no_java})")
+    else:
+        print(f"Real Java VM (Avian): process start -> the application's first line, median [min-max] of {RUNS} runs")
+        print(f"  host (OstrelServer.exe execute)        {spread(java[0], ' ms')}")
+        print(f"  minimal launcher (bench/javalaunch)    {spread(java[1], ' ms')}")
+        print(f"  the host's share                       {statistics.median(java[0]) - statistics.median(java[1]):.1f} ms"
+              " (difference of the medians)")
     print()
     print("Executables (stripped, static)")
     for arch in ("i686", "x86_64"):

@@ -84,6 +84,12 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/tests/testvm/CMakeLists.txt)
   endif()
 endif()
 add_subdirectory(tests/scmclient)
+# The real Java VM and its test application run only on x86_64 (Wine here runs
+# no 32-bit code).
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+  include(cmake/avian.cmake)
+  add_subdirectory(tests/javaapp)
+endif()
 enable_testing()
 add_subdirectory(tests/cross)
 add_subdirectory(bench)
