@@ -2,7 +2,9 @@
 next to two reference services (the bare one, which answers the stop with
 STOPPED at once, and one that sends the host's reports, STOP_PENDING and then
 STOPPED), its CPU time to the application's main and its working set in a
-console, and the executables' sizes and imports.
+console, and the executables' sizes and imports; with the real Java VM
+(tests/e2e/realvm.py), the time from process start to the Java application's
+first line for the host and for a minimal launcher of the same VM.
 
 Everything runs in a Wine prefix of its own under build/x86_64/bench/. Figures
 are printed, and written to build/bench/results.json, never judged. Settings
@@ -22,6 +24,8 @@ import time
 from pathlib import Path
 
 TOP = Path(sys.argv[1]).resolve()
+sys.path.insert(0, str(TOP / "tests" / "e2e"))
+import realvm  # noqa: E402
 BUILD = TOP / "build" / "x86_64"
 BENCH = BUILD / "bench"
 RUN = BENCH / "run"
@@ -32,7 +36,7 @@ WINESERVER = "/usr/lib/wine/wineserver"
 
 CYCLES = int(os.environ.get("OSTREL_BENCH_CYCLES", "50"))
 RUNS = int(os.environ.get("OSTREL_BENCH_RUNS", "9"))
-WARMUP = 1          # uncounted first cycle of each service
+WARMUP = 1          # uncounted first cycle of each service, and first real VM start
 SETTLE_MS = 500     # pause after RUNNING, so the stop meets a service at rest
 MAIN_BLOCK_MS = 300  # the test VM's main sleeps this long in the console runs
 HOST = "OstrelServer"
@@ -192,6 +196,35 @@ def console_figures():
             "base_cpu": [r[0] for r in base], "base_peak": [r[1] for r in base]}
 
 
+def first_line_ms(command, cwd=None):
+    """Milliseconds from starting a process to the Java application's first line
+    on its standard output; the process is stopped then."""
+    started = time.monotonic()
+    proc = subprocess.Popen([WINE, *map(str, command)], cwd=cwd, env=ENV, stdin=subprocess.DEVNULL,
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    try:
+        for line in proc.stdout:
+            if line.startswith(b"FileServer:"):
+                return (time.monotonic() - started) * 1000.0
+        raise SystemExit(f"bench: {command[0]} ended before the application's first line")
+    finally:
+        stop(proc)
+
+
+def java_start_figures():
+    """The real VM's start, process start to the application's first line: the
+    host, and javalaunch (load, create, call main; nothing else) alternating."""
+    app = realvm.JavaApp.install(RUN / "java app", RUN / "classes")
+    dll = app.workdir.vm_dir / "jvm.dll"
+    host, launcher = [], []
+    for _ in range(WARMUP + RUNS):
+        app.port = realvm.free_port()
+        host.append(first_line_ms([RUN / "OstrelServer.exe", "execute", *app.entries()]))
+        launcher.append(first_line_ms([RUN / "javalaunch.exe", win(dll), realvm.MAIN_CLASS, *app.options()],
+                                      cwd=app.workdir.path))
+    return host[WARMUP:], launcher[WARMUP:]
+
+
 def imports(exe, objdump):
     if not exe.exists():
         return None, []
@@ -202,23 +235,28 @@ def imports(exe, objdump):
 
 def main():
     started = time.monotonic()
+    no_java = realvm.missing()
     needed = [BUILD / "OstrelServer.exe", BUILD / "testvm" / "jvm.dll", BENCH / "svcbench.exe",
-              BENCH / "refservice.exe"]
+              BENCH / "refservice.exe", BENCH / "javalaunch.exe"]
+    needed += [] if no_java else [realvm.AVIAN_DLL, realvm.CLASSES]
     missing = [str(p) for p in needed if not p.exists()]
     if missing:
         raise SystemExit("bench: build first (make build); missing: " + ", ".join(missing))
     # Copies: others may rebuild the tree while the benchmark runs.
     shutil.rmtree(RUN, ignore_errors=True)
     RUN.mkdir(parents=True)
-    for path in needed[:1] + needed[2:]:
+    for path in needed[:1] + needed[2:5]:
         shutil.copy(path, RUN / path.name)
     service_log = make_app(RUN / "service app", "threads=2\n")
+    if not no_java:
+        shutil.copytree(realvm.CLASSES, RUN / "classes")
 
     print(f"Preparing a Wine prefix ({PREFIX.relative_to(TOP)}) ...", flush=True)
     subprocess.run([WINESERVER, "-k"], env=ENV, stderr=subprocess.DEVNULL, check=False)
     shutil.rmtree(PREFIX, ignore_errors=True)
     LOG.unlink(missing_ok=True)
     keep_alive = None
+    java = None
     try:
         boot()
         # Wine ends all service processes soon after the last ordinary process
@@ -230,6 +268,9 @@ def main():
         latency, reached, problems = service_latency(service_log)
         print(f"Sampling {RUNS} console runs of the host and of a minimal program ...", flush=True)
         console = console_figures()
+        if not no_java:
+            print(f"Timing {RUNS} starts of the real Java VM in the host and in a minimal launcher ...", flush=True)
+            java = java_start_figures()
     finally:
         if keep_alive is not None:
             keep_alive.stdin.close()
@@ -238,7 +279,7 @@ def main():
         subprocess.run([WINESERVER, "-w"], env=ENV, check=False)
 
     version = subprocess.run([WINE, "--version"], env=ENV, capture_output=True, text=True).stdout.strip()
-    results = report(version or "Wine", latency, reached, problems, console)
+    results = report(version or "Wine", latency, reached, problems, console, java, no_java)
     RESULTS.parent.mkdir(parents=True, exist_ok=True)
     RESULTS.write_text(json.dumps(results, indent=2) + "\n")
     print(f"(also in {RESULTS.relative_to(TOP)})")
@@ -251,7 +292,7 @@ def summary(values, unit_digits=3):
             "max": round(max(values), unit_digits), "count": len(values)}
 
 
-def report(wine_version, latency, reached, problems, console):
+def report(wine_version, latency, reached, problems, console, java, no_java):
     """Prints the table; the same figures as a dict for results.json."""
     results = {"wine": wine_version, "cycles": CYCLES, "warmup_cycles": WARMUP, "settle_ms": SETTLE_MS,
                "service_control_ms": {}, "host_runs_reaching_main": reached, "test_vm_faults": problems}
@@ -292,6 +333,16 @@ def report(wine_version, latency, reached, problems, console):
                           "host_working_set_mib": summary(console["host_ws"]),
                           "baseline_cpu_ms": summary(console["base_cpu"]),
                           "baseline_peak_working_set_mib": summary(console["base_peak"])}
+    print()
+    if java is None:
+        print(f"Real Java VM: not measured ({no_java})")
+    else:
+        print(f"Real Java VM (Avian): process start -> the application's first line, median [min-max] of {RUNS} runs")
+        print(f"  host (OstrelServer.exe execute)        {spread(java[0], ' ms')}")
+        print(f"  minimal launcher (bench/javalaunch)    {spread(java[1], ' ms')}")
+        print(f"  the host's share                       {statistics.median(java[0]) - statistics.median(java[1]):.1f} ms"
+              " (difference of the medians)")
+        results["real_vm_start_ms"] = {"host": summary(java[0]), "launcher": summary(java[1])}
     print()
     print("Executables (stripped, static)")
     results["executables"] = {}

@@ -37,6 +37,7 @@ set(OSTREL_PLATFORM_SOURCES
   ${CMAKE_SOURCE_DIR}/src/launch/ansi_code_page_win32.cpp
   ${CMAKE_SOURCE_DIR}/src/jvmhost/jvm_host.cpp
   ${CMAKE_SOURCE_DIR}/src/jvmhost/console_control.cpp
+  ${CMAKE_SOURCE_DIR}/src/jvmhost/vm_hooks.cpp
   ${CMAKE_SOURCE_DIR}/src/launch/registry_value.cpp
   ${CMAKE_SOURCE_DIR}/src/service/event_source.cpp
   ${CMAKE_SOURCE_DIR}/src/service/install.cpp
@@ -90,12 +91,18 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/tests/testvm/CMakeLists.txt)
     # The test VM defines JNI's variadic functions itself, declared JNICALL as
     # in the tables; i686 clang says that __stdcall cannot apply to them (every
     # compiler makes them cdecl). The one suppression: the product has none.
-    foreach(vm testvm testvm_noentry)
+    foreach(vm testvm testvm_noentry testvm_runtime_import)
       target_compile_options(${vm} PRIVATE -Wno-ignored-attributes)
     endforeach()
   endif()
 endif()
 add_subdirectory(tests/scmclient)
+# The real Java VM and its test application run only on x86_64 (Wine here runs
+# no 32-bit code).
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+  include(cmake/avian.cmake)
+  add_subdirectory(tests/javaapp)
+endif()
 enable_testing()
 add_subdirectory(tests/cross)
 add_subdirectory(bench)

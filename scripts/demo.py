@@ -1,164 +1,197 @@
-"""The demo behind `make demo`: the console host and the service lifecycle under Wine."""
+"""The demo behind `make demo`: the host runs a real Java application (the test
+application of tests/javaapp on the Avian VM, tests/e2e/realvm.py) under Wine,
+first in a console, then as a service. Without the real VM it shows the host
+with the stand-in test VM instead, and says so."""
 
 import os
 import shutil
-import signal
-import subprocess
 import sys
 import time
 from pathlib import Path
 
-TOP = Path(sys.argv[1])
-BUILD = TOP / "build" / "x86_64"
-DEMO = BUILD / "demo"
-WINE = "/usr/lib/wine/wine64"
-WINESERVER = "/usr/lib/wine/wineserver"
+TOP = Path(sys.argv[1]).resolve()
+sys.path.insert(0, str(TOP / "tests" / "e2e"))
 
-ENV = dict(os.environ)
-ENV.pop("DISPLAY", None)
-ENV.update(WINEPREFIX=str(DEMO / "prefix"), WINELOADER=WINE, WINEDLLOVERRIDES="mscoree,mshtml=",
-           WINEDEBUG=os.environ.get("OSTREL_DEMO_WINEDEBUG", "-all,err+eventlog"))
+import realvm  # noqa: E402
+from scm import ScmClient  # noqa: E402
+from winehost import BUILD_DIR, Background, WineSession, WorkDir, fold, wait_for, win_path  # noqa: E402
 
-
-def win(path):
-    return "Z:" + str(path).replace("/", "\\")
+DEMO = BUILD_DIR / "demo"
+SCMCLIENT = BUILD_DIR / "scmclient" / "scmclient.exe"
+SERVICE_KEY = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\OstrelServer"
+EVENT_SOURCE_KEY = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\OstrelServer"
 
 
 def say(text=""):
     print(text, flush=True)
 
 
-def heading(text):
+def step(text):
     say()
-    say(f"=== {text}")
+    say(f"--- {text}")
 
 
 def show(command, output):
     say(f"C:\\> {command}")
-    for line in output.replace("\r\n", "\n").rstrip("\n").split("\n"):
+    for line in fold(output).rstrip("\n").split("\n"):
         say(f"    {line}")
 
 
-def wine(*args, timeout=60):
-    result = subprocess.run([WINE, *args], env=ENV, stdin=subprocess.DEVNULL, capture_output=True,
-                            timeout=timeout)
-    errors = [line for line in result.stderr.decode("utf-8", "replace").splitlines() if ":err:" in line]
-    return result.returncode, result.stdout.decode("utf-8", "replace") + "".join(e + "\n" for e in errors)
+def quoted(args):
+    return " ".join(f'"{a}"' if " " in a else a for a in args)
 
 
-def transcript(workdir):
-    log = workdir / "jre1.6.0" / "bin" / "client" / "testvm.log"
-    return log.read_text("utf-8", "replace").splitlines() if log.exists() else []
+class RealJava:
+    """The test application on the real VM; a client asks its server."""
+    kind = "the Java test application on a real Java VM (Avian)"
 
+    def __init__(self, folder, *args):
+        self.app = realvm.JavaApp.install(folder)
+        self.args = list(args)
+        self.entries = self.app.entries(*args)
 
-def wait_for_line(workdir, first_field, timeout=20):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if any(line.split("\t")[0] == first_field for line in transcript(workdir)):
+    def started(self, host=None):
+        if host is not None:
+            host.wait_for_output("FileServer: main returns\n")
             return True
-        time.sleep(0.1)
-    return False
+        return wait_for(self.app.listening, 20)
+
+    def evidence(self):
+        say(f"  A client on Linux connects to 127.0.0.1:{self.app.port} and asks for two system properties:")
+        answer = self.app.ask(realvm.PORT_PROPERTY, "java.class.path", wait=True)
+        args = ["".join(map(chr, arg)) for arg in answer["args"]]
+        say(f"    arguments  {args}")
+        for name, value in answer["properties"].items():
+            say(f"    {name} = {value}")
+        say(f"    user.dir   {answer['cwd']}")
+        say(f"    threads    {', '.join(name or '(unnamed)' for name in answer['threads'])}")
+
+    def ended(self):
+        self.app.assert_closed()
+        say(f"  Port {self.app.port} is closed: the Java server ended with the host's process.")
 
 
-def show_evidence(workdir):
-    say("  The test VM's transcript (what the host asked of the Java VM):")
-    for line in transcript(workdir):
-        kind = line.split("\t")[0]
-        if kind in ("create", "option", "main-args", "main-arg", "app-threads", "main-returned",
-                    "violation", "trap", "unload", "process-exit"):
-            say("    " + line.replace("\t", "  "))
+class StandIn:
+    """The stand-in test VM (tests/testvm); its transcript is the evidence."""
+    kind = "the stand-in test VM (no real Java VM here)"
+    SHOWN = ("create", "option", "main-args", "main-arg", "app-threads", "main-returned", "violation", "trap")
+
+    def __init__(self, folder, *args):
+        self.workdir = WorkDir(folder, BUILD_DIR / "testvm" / "jvm.dll", {"threads": 2})
+        self.args = list(args)
+        self.entries = ["-Xmx64m", "-Dapp.mode=demo", self.workdir.entry, *args]
+
+    def started(self, host=None):
+        return wait_for(lambda: self.workdir.transcript().has("main-returned"), 20)
+
+    def evidence(self):
+        say("  The test VM's transcript (what the host asked of the Java VM):")
+        for line in self.workdir.transcript().lines:
+            if line[0] in self.SHOWN:
+                say("    " + "  ".join(line))
+
+    def ended(self):
+        say("  The VM library stayed loaded to the end: " + "  ".join(self.workdir.transcript().lines[-1]))
 
 
-def make_app(folder):
-    client = folder / "jre1.6.0" / "bin" / "client"
-    client.mkdir(parents=True)
-    shutil.copy(BUILD / "testvm" / "jvm.dll", client / "jvm.dll")
-    (client / "testvm.ini").write_text("threads=2\n")
-    return folder
+class Demo:
+    def __init__(self, session, app_type):
+        self.session = session
+        self.app_type = app_type
 
+    def run(self, exe, *args):
+        proc = self.session.popen(exe, [str(a) for a in args])
+        out, err = proc.communicate(timeout=60)
+        errors = [line for line in err.decode("utf-8", "replace").splitlines() if ":err:" in line]
+        return out.decode("utf-8", "replace") + "".join(e + "\n" for e in errors)
 
-def boot():
-    (DEMO / "prefix").mkdir(parents=True, exist_ok=True)
-    with open(DEMO / "wine.log", "ab") as log:
-        subprocess.run([WINESERVER, "-p"], env=ENV, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=log, check=False)
-        # No "-i": the first process runs "wineboot --init" by itself, and a
-        # second init starts a second service manager.
-        subprocess.run([WINE, "wineboot"], env=ENV, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=log, check=True, timeout=300)
+    def console(self, exe):
+        step("Console mode: the host runs the application in this console until Ctrl-C")
+        app = self.app_type(DEMO / "console app", "input.txt", "--verbose")
+        say(f"C:\\> OstrelServer.exe execute {quoted(app.entries)}")
+        host = Background(self.session.popen(exe, ["execute", *app.entries]))
+        if not app.started(host):
+            host.kill()
+            raise SystemExit(f"demo: the application did not start: {host.stdout()!r}")
+        time.sleep(0.5)  # the host registers its console handler right after main returns
+        printed = 0
 
+        def echo(output):
+            nonlocal printed
+            for line in output[printed:].splitlines():
+                say(f"    {line}")
+            printed = len(output)
 
-def console_demo(exe):
-    heading("Console mode: OstrelServer execute")
-    app = make_app(DEMO / "console app")
-    args = ["execute", "-Xmx256m", "/Dapp.mode=console", f"wrkdir={win(app)}", "input.txt", "--verbose"]
-    say("C:\\> OstrelServer.exe " + " ".join(f'"{a}"' if " " in a else a for a in args))
-    proc = subprocess.Popen([WINE, str(exe), *args], env=ENV, stdin=subprocess.DEVNULL,
-                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-    say("    " + proc.stdout.readline().decode().rstrip())
-    if not wait_for_line(app, "main-returned"):
-        proc.kill()
-        raise SystemExit("demo: the application did not start")
-    time.sleep(0.5)  # the host registers its console handler right after main returns
-    show_evidence(app)
-    say("  Sending Ctrl-C ...")
-    proc.send_signal(signal.SIGINT)
-    rest, _ = proc.communicate(timeout=20)
-    for line in rest.decode().replace("\r\n", "\n").splitlines():
-        say("    " + line)
-    say(f"  The host stopped cleanly: exit code {proc.returncode}; the VM library stayed loaded to the end:")
-    say("    " + transcript(app)[-1])
+        echo(host.stdout())
+        app.evidence()
+        time.sleep(0.2)  # the application's line about it
+        echo(host.stdout())
+        say("  Ctrl-C: the host's console handler stops the run, and the process ends.")
+        host.interrupt()
+        result = host.finish(timeout=20)
+        echo(result.stdout)
+        say(f"  The host ended with exit code {result.returncode}.")
+        app.ended()
 
-
-def service_demo(exe):
-    heading("Service mode: install, start, status, stop, remove")
-    app = make_app(DEMO / "service app")
-    # A path with a blank: the service is registered with its path quoted.
-    installed = DEMO / "Program Files" / "Ostrel" / "OstrelServer.exe"
-    installed.parent.mkdir(parents=True)
-    shutil.copy(exe, installed)
-    options = f"-Xmx256m|-Dapp.mode=service|wrkdir={win(app)}|input.txt"
-    show(f'"{win(installed)}" install "{options}"', wine(str(installed), "install", options)[1])
-    key = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\OstrelServer"
-    show(f"reg query {key} /v ImagePath", wine("reg", "query", key, "/v", "ImagePath")[1])
-    show(f"reg query {key}\\Parameters", wine("reg", "query", key + "\\Parameters")[1])
-    source = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\OstrelServer"
-    show(f"reg query {source}", wine("reg", "query", source)[1])
-    show("sc start OstrelServer", wine("sc", "start", "OstrelServer")[1])
-    if not wait_for_line(app, "main-returned"):
-        raise SystemExit("demo: the service did not start the application")
-    show("sc query OstrelServer", wine("sc", "query", "OstrelServer")[1])
-    show_evidence(app)
-    show("sc stop OstrelServer", wine("sc", "stop", "OstrelServer")[1])
-    for _ in range(100):
-        out = wine("sc", "query", "OstrelServer")[1]
-        if "STOPPED" in out:
-            break
-        time.sleep(0.1)
-    show("sc query OstrelServer", out)
-    show(f'"{win(installed)}" remove', wine(str(installed), "remove")[1])
+    def service(self, exe):
+        step("Service mode: install, start, stop, remove")
+        app = self.app_type(DEMO / "service app", "input.txt")
+        # A path with a blank: the service is registered with its path quoted.
+        installed = DEMO / "Program Files" / "Ostrel" / "OstrelServer.exe"
+        installed.parent.mkdir(parents=True, exist_ok=True)
+        installed.write_bytes(exe.read_bytes())
+        options = "|".join(app.entries)
+        say("  install stores the launch entries, joined by |, in the registry and registers the service:")
+        show(f'"{win_path(installed)}" install "{options}"', self.run(installed, "install", options))
+        show(f"reg query {SERVICE_KEY}\\Parameters", self.run("reg", "query", SERVICE_KEY + "\\Parameters"))
+        show(f"reg query {EVENT_SOURCE_KEY}", self.run("reg", "query", EVENT_SOURCE_KEY))
+        say("  sc start: the service manager starts the host, which creates the VM and calls main:")
+        show("sc start OstrelServer", self.run("sc", "start", "OstrelServer"))
+        if not app.started():
+            raise SystemExit("demo: the service did not start the application")
+        show("sc query OstrelServer", self.run("sc", "query", "OstrelServer"))
+        app.evidence()
+        say("  sc stop: the host stops the run and reports STOPPED; its process ends:")
+        show("sc stop OstrelServer", self.run("sc", "stop", "OstrelServer"))
+        stopped = wait_for(lambda: "STOPPED" in (out := self.run("sc", "query", "OstrelServer")) and out, 20)
+        show("sc query OstrelServer", stopped or "(not stopped after 20 s)")
+        app.ended()
+        say("  remove stops the service if it runs, then deletes it:")
+        show(f'"{win_path(installed)}" remove', self.run(installed, "remove"))
 
 
 def main():
-    exe = BUILD / "OstrelServer.exe"
-    if not exe.exists() or not (BUILD / "testvm" / "jvm.dll").exists():
+    exe = BUILD_DIR / "OstrelServer.exe"
+    problem = realvm.missing()
+    needed = [exe, SCMCLIENT] + ([BUILD_DIR / "testvm" / "jvm.dll"] if problem else
+                                 [realvm.AVIAN_DLL, realvm.CLASSES])
+    if not all(path.exists() for path in needed):
         raise SystemExit("demo: build first (make build)")
-    shutil.rmtree(DEMO, ignore_errors=True)
-    say("Preparing a Wine prefix for the demo (the first boot takes a few seconds) ...")
-    keep_alive = None
+    app_type = StandIn if problem else RealJava
+    if problem:
+        say(f"demo: no real Java VM ({problem}): the stand-in test VM stands in for it.")
+    say(f"Ostrel Server under Wine, with {app_type.kind}.")
+    for folder in ("console app", "service app"):
+        shutil.rmtree(DEMO / folder, ignore_errors=True)
+    session = WineSession(DEMO, {"WINEDEBUG": os.environ.get("OSTREL_DEMO_WINEDEBUG", "-all,err+eventlog")})
+    fresh = not session.prefix.exists()
+    say("Preparing the demo's Wine prefix" + (" (a new one takes from a few seconds to about a minute) ..." if fresh else " ..."))
+    started = time.monotonic()
+    session.start()
+    say(f"  ready in {time.monotonic() - started:.0f} s")
+    # Wine ends its service processes soon after the last ordinary process
+    # exits: one sleeps for the whole demo.
+    keep_alive = session.popen(SCMCLIENT, ["sleep"])
     try:
-        boot()
-        # Wine ends its system and service processes soon after the last
-        # ordinary process exits: one waits on its input for the whole demo.
-        keep_alive = subprocess.Popen([WINE, "cmd"], env=ENV, stdin=subprocess.PIPE,
-                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        console_demo(exe)
-        service_demo(exe)
+        # A service an interrupted demo left behind would start with the prefix.
+        ScmClient(session, SCMCLIENT).remove_service()
+        demo = Demo(session, app_type)
+        demo.console(exe)
+        demo.service(exe)
     finally:
-        if keep_alive is not None:
-            keep_alive.stdin.close()
-            keep_alive.wait(timeout=30)
-        subprocess.run([WINESERVER, "-k"], env=ENV, check=False)
+        keep_alive.kill()
+        keep_alive.wait()
+        session.stop()
     say()
     say("Demo finished.")
 

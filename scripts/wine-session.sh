@@ -17,7 +17,9 @@ wine_session_boot() {
 wine_session_start() {
   export WINEPREFIX="$1"
   export WINELOADER="$WINE64"
-  export WINEDLLOVERRIDES="mscoree,mshtml="   # no Mono or Gecko install prompts
+  # No Mono or Gecko install prompts. msvcr71 native only: Wine's built-in one
+  # would let a runtime's jvm.dll load from anywhere, where Windows has none.
+  export WINEDLLOVERRIDES="mscoree,mshtml=;msvcr71=n"
   export WINEDEBUG="${WINEDEBUG:--all,err+eventlog}"
   unset DISPLAY
   mkdir -p "$WINEPREFIX" "$(dirname "$2")"

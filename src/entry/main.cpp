@@ -6,6 +6,7 @@
 #include "entry/reporting.h"
 #include "entry/usage.h"
 #include "jvmhost/jvm_host.h"
+#include "jvmhost/vm_hooks.h"
 #include "launch/text_compare.h"
 #include "service/install.h"
 #include "service/service_main.h"
@@ -43,9 +44,7 @@ int RunServiceDispatcher() {
   return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Dispatch(int argc, char** argv) {
   if (argc <= 1) {
     return RunServiceDispatcher();
   }
@@ -64,4 +63,14 @@ int main(int argc, char** argv) {
   ConsolePrint("\nOption error...\n");
   PrintUsage();
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int code = Dispatch(argc, argv);
+  // A VM that has begun to end the process (System.exit on a thread of its
+  // own) ends it with its own code: returning now would end it with ours.
+  BeginHostExit();
+  return code;
 }

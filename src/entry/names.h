@@ -1,9 +1,17 @@
 #ifndef OSTREL_ENTRY_NAMES_H
 #define OSTREL_ENTRY_NAMES_H
 
+// The service name as a literal, so that the keys below are spelt from it.
+#define OSTREL_SERVICE_NAME "OstrelServer"
+
 /// Names the service, the event source, the dispatcher entry and the Parameters key.
-constexpr char kServiceName[] = "OstrelServer";
+constexpr char kServiceName[] = OSTREL_SERVICE_NAME;
 /// The name shown to users, in the service list and in console messages.
 constexpr char kDisplayName[] = "Ostrel Server";
+
+/// Where the service keeps its launch options, under HKEY_LOCAL_MACHINE: the
+/// Parameters subkey of the service's own key.
+constexpr char kParametersKey[] = "SYSTEM\\CurrentControlSet\\Services\\" OSTREL_SERVICE_NAME "\\Parameters";
+constexpr char kOptionsValueName[] = "Options";
 
 #endif

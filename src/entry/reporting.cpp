@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "entry/console_output.h"
+#include "entry/lock.h"
 #include "entry/names.h"
 #include "entry/status_record.h"
 
@@ -16,42 +17,23 @@ SERVICE_STATUS_HANDLE status_handle = nullptr;
 std::uint32_t checkpoint_counter = 1;
 
 // The service thread and the dispatcher thread report at the same time (a stop
-// or an interrogate while the run reports its start): the record, the counter
-// and the SetServiceStatus call are updated as one. Initialised before main,
-// so it is ready before the dispatcher starts; never held across a call into
-// the host or into Java.
-class StatusLock {
- public:
-  StatusLock() noexcept { InitializeCriticalSection(&section_); }
-  StatusLock(const StatusLock&) = delete;
-  StatusLock& operator=(const StatusLock&) = delete;
-  void Enter() { EnterCriticalSection(&section_); }
-  void Leave() { LeaveCriticalSection(&section_); }
-
- private:
-  CRITICAL_SECTION section_;
-};
-
-StatusLock status_lock;
-
-class StatusGuard {
- public:
-  StatusGuard() { status_lock.Enter(); }
-  ~StatusGuard() { status_lock.Leave(); }
-  StatusGuard(const StatusGuard&) = delete;
-  StatusGuard& operator=(const StatusGuard&) = delete;
-};
+// or an interrogate while the run reports its start), and a VM exit reports
+// from a thread of the VM: the record, the counter and the SetServiceStatus
+// call are updated as one. Never held across a call into the host or Java.
+Lock status_lock;
 
 // Updates the record and sends it; the caller holds the lock. Once STOPPED has
-// been sent, a late report of another state (a stop control that raced with
-// the end of the run) is dropped, so the service never seems to come back.
-BOOL SendStatusLocked(DWORD state, DWORD exit_code, DWORD wait_hint) {
-  if (service_status.dwCurrentState == SERVICE_STOPPED && state != SERVICE_STOPPED) {
+// been sent, every later report (a stop control or an interrogate that raced
+// with the end of the run, a VM exit that raced with a stop) is dropped: the
+// service never seems to come back, and the exit code it stopped with stays.
+BOOL SendStatusLocked(DWORD state, DWORD exit_code, DWORD specific_code, DWORD wait_hint) {
+  if (service_status.dwCurrentState == SERVICE_STOPPED) {
     return TRUE;
   }
   const StatusFields fields = NextStatusFields(state, &checkpoint_counter);
   service_status.dwCurrentState = state;
   service_status.dwWin32ExitCode = exit_code;
+  service_status.dwServiceSpecificExitCode = specific_code;
   service_status.dwWaitHint = wait_hint;
   service_status.dwControlsAccepted = fields.controls_accepted;
   service_status.dwCheckPoint = fields.checkpoint;
@@ -67,6 +49,29 @@ int FinishReport(BOOL result) {
 }
 
 constexpr std::size_t kEventLineSize = 256;
+
+void WriteErrorEvent(const char* first, const char* second) {
+  HANDLE source = RegisterEventSourceA(nullptr, kServiceName);
+  if (source == nullptr) {
+    return;
+  }
+  const char* strings[2] = {first, second};
+  ReportEventA(source, EVENTLOG_ERROR_TYPE, 0, 0, nullptr, 2, 0, strings, nullptr);
+  DeregisterEventSource(source);
+}
+
+int ReportStatus(DWORD state, DWORD exit_code, DWORD specific_code, DWORD wait_hint) {
+  if (console_mode) {
+    return 1;
+  }
+  BOOL result;
+  {
+    LockGuard guard(status_lock);
+    result = SendStatusLocked(state, exit_code, specific_code, wait_hint);
+  }
+  // Reported outside the lock; GetLastError still holds the failure.
+  return FinishReport(result);
+}
 
 }  // namespace
 
@@ -84,37 +89,37 @@ void ReportError(const char* message) {
   // Captured before any other call can overwrite the failure being reported.
   const DWORD code = GetLastError();
   last_error_code.store(code);
-  HANDLE source = RegisterEventSourceA(nullptr, kServiceName);
-  if (source == nullptr) {
-    return;
-  }
   char line[kEventLineSize];
   std::snprintf(line, sizeof(line), "%s : ERROR : %d", kServiceName, static_cast<int>(code));
-  const char* strings[2] = {line, message};
-  ReportEventA(source, EVENTLOG_ERROR_TYPE, 0, 0, nullptr, 2, 0, strings, nullptr);
-  DeregisterEventSource(source);
+  WriteErrorEvent(line, message);
+}
+
+void ReportVmOutput(const char* text) {
+  if (console_mode) {
+    return;
+  }
+  const DWORD error = GetLastError();
+  char line[kEventLineSize];
+  std::snprintf(line, sizeof(line), "%s : Java VM", kServiceName);
+  WriteErrorEvent(line, text);
+  SetLastError(error);
 }
 
 SERVICE_STATUS* ServiceStatusRecord() { return &service_status; }
 
 void InitServiceStatus(SERVICE_STATUS_HANDLE handle) {
-  StatusGuard guard;
+  LockGuard guard(status_lock);
   status_handle = handle;
   service_status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
   service_status.dwServiceSpecificExitCode = 0;
 }
 
 int ReportServiceStatus(DWORD state, DWORD exit_code, DWORD wait_hint) {
-  if (console_mode) {
-    return 1;
-  }
-  BOOL result;
-  {
-    StatusGuard guard;
-    result = SendStatusLocked(state, exit_code, wait_hint);
-  }
-  // Reported outside the lock; GetLastError still holds the failure.
-  return FinishReport(result);
+  return ReportStatus(state, exit_code, 0, wait_hint);
+}
+
+int ReportServiceStopped(DWORD exit_code, DWORD specific_code) {
+  return ReportStatus(SERVICE_STOPPED, exit_code, specific_code, 0);
 }
 
 int ReportCurrentServiceStatus() {
@@ -123,8 +128,15 @@ int ReportCurrentServiceStatus() {
   }
   BOOL result;
   {
-    StatusGuard guard;
-    result = SendStatusLocked(service_status.dwCurrentState, 0, 0);
+    LockGuard guard(status_lock);
+    // A control can arrive between the handler's registration and the first
+    // report: there is no state yet, and re-reporting state 0 would use up a
+    // checkpoint, go out through a handle not yet stored and record its failure
+    // as the service's exit code.
+    if (service_status.dwCurrentState == 0) {
+      return 1;
+    }
+    result = SendStatusLocked(service_status.dwCurrentState, 0, 0, 0);
   }
   return FinishReport(result);
 }

@@ -11,6 +11,9 @@
 void EnterConsoleMode();
 bool IsConsoleMode();
 
+/// The wait hint of the two START_PENDING reports of a run, in milliseconds.
+constexpr DWORD kStartWaitHint = 3000;
+
 /// The system error code captured by the most recent ReportError in service
 /// mode; 0 until then. The exit code of the final STOPPED report.
 DWORD LastErrorCode();
@@ -20,6 +23,14 @@ DWORD LastErrorCode();
 /// strings "OstrelServer : ERROR : <code>" and the message); an event source
 /// that cannot be opened drops the event silently. Any thread.
 void ReportError(const char* message);
+
+/// Service mode: writes what the Java VM itself said (its own text, captured
+/// from its output hook) as an error event of its own, strings
+/// "OstrelServer : Java VM" and the text. Leaves the thread's last error and
+/// the last error code as they were, so a ReportError right after it captures
+/// what it would have captured without it. Console mode: does nothing (the VM
+/// writes to the console itself there). Any thread.
+void ReportVmOutput(const char* text);
 
 /// Records the service status handle the control handler registration returned
 /// and sets the record's fixed fields (own-process service, no specific code).
@@ -33,11 +44,18 @@ SERVICE_STATUS* ServiceStatusRecord();
 /// and the checkpoint) and hands it to SetServiceStatus. Nonzero on success;
 /// 0 when SetServiceStatus failed, which is reported as "SetServiceStatus".
 /// Console mode: returns 1 at once and touches nothing. Any thread: reports are
-/// serialised. After STOPPED, reports of other states are dropped.
+/// serialised. Once STOPPED has been sent nothing more is sent (the call then
+/// returns 1): the first STOPPED is the service's last word.
 int ReportServiceStatus(DWORD state, DWORD exit_code, DWORD wait_hint);
 
+/// Reports STOPPED with `exit_code` and the service-specific `specific_code`
+/// (meaningful with ERROR_SERVICE_SPECIFIC_ERROR), as one report. Otherwise as
+/// ReportServiceStatus(SERVICE_STOPPED, exit_code, 0).
+int ReportServiceStopped(DWORD exit_code, DWORD specific_code);
+
 /// Reports the current state again, with exit code 0, wait hint 0 and, for a
-/// pending state, the next checkpoint: the answer to an interrogation.
+/// pending state, the next checkpoint: the answer to an interrogation. Before
+/// the first report of the service there is no state to repeat: nothing is sent.
 int ReportCurrentServiceStatus();
 
 #endif

@@ -5,8 +5,10 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <type_traits>
 
 #include "entry/reporting.h"
+#include "jvmhost/vm_hooks.h"
 #include "jvmhost/vm_library_path.h"
 #include "launch/launch_args.h"
 #include "launch/owned_strings.h"
@@ -30,11 +32,29 @@ constexpr std::size_t kAccessorSignatureSize = 256;
 constexpr char kEventMethod[] = "dispatchSCMEvent";
 constexpr char kEventSignature[] = "(I)V";
 constexpr std::size_t kMaxVmOptions = 20;
-constexpr DWORD kStartWaitHint = 3000;
 // The receiver hears SERVICE_CONTROL_STOP for every stop, in console mode too.
 constexpr jint kControlStop = SERVICE_CONTROL_STOP;
 
 using CreateJavaVmFunction = jint(JNICALL*)(JavaVM**, void**, void*);
+
+#if defined(__i386__) || defined(_M_IX86)
+// A 32-bit VM calls and is called with __stdcall. Both sides of every call here
+// come from one header, so a wrong JNICALL would go unnoticed until the stack
+// is unbalanced at run time.
+static_assert(std::is_same<CreateJavaVmFunction, jint(__stdcall*)(JavaVM**, void**, void*)>::value,
+              "the VM entry is __stdcall");
+static_assert(std::is_same<decltype(&JNI_CreateJavaVM), CreateJavaVmFunction>::value,
+              "the VM entry as jni.h declares it");
+static_assert(std::is_same<decltype(&VmPrintHook), jint(__stdcall*)(FILE*, const char*, va_list)>::value,
+              "the vfprintf hook is __stdcall");
+static_assert(std::is_same<decltype(&VmExitHook), void(__stdcall*)(jint)>::value, "the exit hook is __stdcall");
+static_assert(std::is_same<decltype(&VmAbortHook), void(__stdcall*)()>::value, "the abort hook is __stdcall");
+#endif
+
+// Critical-error boxes off while libraries load: a missing entry point would
+// otherwise open a message box that nobody sees in a service, and the start
+// would hang on it.
+constexpr UINT kQuietErrorMode = SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX;
 
 // The stop protocol. The first stop request moves kIdle to kStopping, does its
 // work and ends in kStopped; a run that ends first moves kIdle to kRunOver, and a
@@ -63,19 +83,58 @@ void ReportLoadFailure(const char* path, DWORD error) {
   ReportError(message ? message.get() : "Cannot load Java VM library.");
 }
 
+// Loads the C runtime libraries that lie in the runtime's bin folder, by full
+// path, so that jvm.dll finds its import already loaded. Kept for the life of
+// the process, as jvm.dll is. One that fails to load is passed over: the load
+// of jvm.dll then says what is missing.
+void PreloadRuntimeLibraries(const char* directory) {
+  for (const char* name : kRuntimeLibraries) {
+    OwnedString path = BuildRuntimeLibraryPath(directory, name);
+    if (!path || !VmLibraryPathFits(path.get())) {
+      continue;
+    }
+    const DWORD attributes = GetFileAttributesA(path.get());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      continue;
+    }
+    // The altered search order finds its own neighbours in bin\ first.
+    LoadLibraryExA(path.get(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  }
+}
+
+HMODULE LoadVmModule(const char* directory, const char* path) {
+  // The altered search order is undefined for a relative path.
+  if (!IsAbsoluteDirectory(directory)) {
+    return LoadLibraryA(path);
+  }
+  PreloadRuntimeLibraries(directory);
+  // jvm.dll's other imports are searched from its own folder first.
+  return LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
 int LoadJvmLibrary(const char* directory) {
   OwnedString path = BuildVmLibraryPath(directory);
   if (!path) {
     ReportLoadFailure("", ERROR_NOT_ENOUGH_MEMORY);
     return -1;
   }
+  if (directory == nullptr) {
+    // "(null)\jre1.6.0\..." would be looked up through the whole library search
+    // path, as the service's account: whoever can make a folder of that name in
+    // any folder on it would have their code run. Not attempted.
+    ReportLoadFailure(path.get(), ERROR_MOD_NOT_FOUND);
+    return -1;
+  }
   if (!VmLibraryPathFits(path.get())) {
     ReportLoadFailure(path.get(), ERROR_FILENAME_EXCED_RANGE);
     return -1;
   }
-  HMODULE module = LoadLibraryA(path.get());
+  const UINT previous_mode = SetErrorMode(kQuietErrorMode);
+  HMODULE module = LoadVmModule(directory, path.get());
+  const DWORD error = GetLastError();
+  SetErrorMode(previous_mode);
   if (module == nullptr) {
-    ReportLoadFailure(path.get(), GetLastError());
+    ReportLoadFailure(path.get(), error);
     return -1;
   }
   vm_library = module;
@@ -192,13 +251,15 @@ void StartJavaApplication(const StringList& vm_options, const StringList& argume
     ReportError("Max. number of Java args exceeded.");
     return;
   }
-  JavaVMOption options[kMaxVmOptions] = {};
+  // The user's options first and in their order; the hooks after them, never
+  // counted against the limit.
+  JavaVMOption options[kMaxVmOptions + kMaxVmHookOptions] = {};
   for (std::size_t i = 0; i < vm_options.count(); ++i) {
     options[i].optionString = vm_options.items()[i];
   }
   JavaVMInitArgs init_args = {};
   init_args.version = JNI_VERSION_1_2;
-  init_args.nOptions = static_cast<jint>(vm_options.count());
+  init_args.nOptions = static_cast<jint>(AddVmHookOptions(options, vm_options.count()));
   init_args.options = options;
   init_args.ignoreUnrecognized = JNI_TRUE;
 
@@ -206,9 +267,15 @@ void StartJavaApplication(const StringList& vm_options, const StringList& argume
     return;
   }
   JNIEnv* env = nullptr;
+  MarkVmCreating();
   // A VM that claims success without handing out its pointers is as good as none.
   if (CreateJvm(&init_args, &env) < 0 || java_vm == nullptr || env == nullptr) {
-    ReportError("Cannot create Java VM.");
+    ReportVmFailure("Cannot create Java VM.");
+    return;
+  }
+  MarkVmCreated();
+  // A stop that came while the VM was being created: the application is not started.
+  if (StopRequested()) {
     return;
   }
   jclass main_class = env->FindClass(kMainClass);
@@ -240,7 +307,8 @@ void StartJavaApplication(const StringList& vm_options, const StringList& argume
     env->ExceptionDescribe();  // the VM prints the stack trace on its error stream
     env->ExceptionClear();
     ReportError("Exception in main method.");
-    return;
+    // main has returned, if by throwing, and the threads it started may run on:
+    // the host handles the console's events as after a normal return.
   }
   // Registered only now, after the VM registered its own handlers, so that the
   // platform (which calls the last registered first) shows each event to us first.

@@ -9,3 +9,16 @@ OwnedString BuildVmLibraryPath(const char* directory) {
 bool VmLibraryPathFits(const char* path) {
   return std::strlen(path) < kVmLibraryPathLimit;
 }
+
+OwnedString BuildRuntimeLibraryPath(const char* directory, const char* name) {
+  return FormatString("%s\\jre1.6.0\\bin\\%s", directory, name);
+}
+
+bool IsAbsoluteDirectory(const char* directory) {
+  if (directory == nullptr) {
+    return false;
+  }
+  const char drive = directory[0];
+  const bool letter = (drive >= 'A' && drive <= 'Z') || (drive >= 'a' && drive <= 'z');
+  return (letter && directory[1] == ':' && directory[2] == '\\') || (drive == '\\' && directory[1] == '\\');
+}

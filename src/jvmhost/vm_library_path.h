@@ -19,4 +19,17 @@ OwnedString BuildVmLibraryPath(const char* directory);
 /// True when `path` fits the loader's path limit.
 bool VmLibraryPathFits(const char* path);
 
+/// The C runtime libraries a Java runtime keeps in "jre1.6.0\bin\" rather than
+/// beside jvm.dll, which imports one of them: the host loads those present
+/// before jvm.dll, since the library search does not look there.
+constexpr const char* kRuntimeLibraries[] = {"msvcr71.dll", "msvcr100.dll", "msvcr120.dll", "vcruntime140.dll"};
+
+/// "<directory>\jre1.6.0\bin\<name>" as a heap string; null when memory runs out.
+OwnedString BuildRuntimeLibraryPath(const char* directory, const char* name);
+
+/// True for a directory the loader takes as it stands: a drive letter, a colon
+/// and a backslash ("C:\app"), or two backslashes (a UNC path). Relative forms
+/// ("app", "C:app", "\app") and null are not.
+bool IsAbsoluteDirectory(const char* directory);
+
 #endif

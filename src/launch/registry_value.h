@@ -3,10 +3,6 @@
 
 #include <windows.h>
 
-/// Where the service keeps its launch options, under HKEY_LOCAL_MACHINE.
-constexpr char kParametersKey[] = "SYSTEM\\CurrentControlSet\\Services\\OstrelServer\\Parameters";
-constexpr char kOptionsValueName[] = "Options";
-
 /// Reads a REG_SZ or REG_EXPAND_SZ value (unexpanded) into `buffer`; `*size`
 /// is the buffer's size in bytes on entry and the data's size on return. The
 /// result is always terminated within the buffer: a value that does not fit,

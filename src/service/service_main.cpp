@@ -6,10 +6,6 @@
 #include "launch/registry_value.h"
 #include "launch/stored_options.h"
 
-namespace {
-constexpr DWORD kStartWaitHint = 3000;
-}  // namespace
-
 void WINAPI HostServiceMain(DWORD /*argc*/, LPSTR* /*argv*/) {
   SERVICE_STATUS_HANDLE handle = RegisterServiceCtrlHandlerA(kServiceName, HostCtrlHandler);
   if (handle == nullptr) {

@@ -17,6 +17,11 @@ DWORD WINAPI FakeFormatMessageA(DWORD flags, LPCVOID source, DWORD message_id, D
                                 DWORD size, va_list* arguments);
 HLOCAL WINAPI FakeLocalFree(HLOCAL memory);
 SERVICE_STATUS_HANDLE WINAPI FakeRegisterServiceCtrlHandlerA(LPCSTR name, LPHANDLER_FUNCTION handler);
+UINT WINAPI FakeSetErrorMode(UINT mode);
+HMODULE WINAPI FakeLoadLibraryA(LPCSTR path);
+HMODULE WINAPI FakeLoadLibraryExA(LPCSTR path, HANDLE file, DWORD flags);
+[[noreturn]] void WINAPI FakeExitProcess(UINT code);
+BOOL WINAPI FakeTerminateProcess(HANDLE process, UINT code);
 
 #define SetServiceStatus FakeSetServiceStatus
 #define RegisterEventSourceA FakeRegisterEventSourceA
@@ -27,5 +32,10 @@ SERVICE_STATUS_HANDLE WINAPI FakeRegisterServiceCtrlHandlerA(LPCSTR name, LPHAND
 #define FormatMessageA FakeFormatMessageA
 #define LocalFree FakeLocalFree
 #define RegisterServiceCtrlHandlerA FakeRegisterServiceCtrlHandlerA
+#define SetErrorMode FakeSetErrorMode
+#define LoadLibraryA FakeLoadLibraryA
+#define LoadLibraryExA FakeLoadLibraryExA
+#define ExitProcess FakeExitProcess
+#define TerminateProcess FakeTerminateProcess
 
 #endif

@@ -30,6 +30,19 @@ void FakePlatform::Reset() {
   handler_calls.clear();
   create_event_calls = 0;
   error_at_register = 0;
+  error_after_format_message = 0;
+  error_after_report_event = 0;
+  control_during_registration = 0;
+  error_modes.clear();
+  error_mode = 0;
+  loads.clear();
+  exit_codes.clear();
+  if (process_ended == nullptr) process_ended = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  ::ResetEvent(process_ended);
+}
+
+bool FakePlatform::WaitForProcessEnd(DWORD timeout_ms) {
+  return WaitForSingleObject(process_ended, timeout_ms) == WAIT_OBJECT_0;
 }
 
 std::vector<StatusCall> FakePlatform::StatusCalls() {
@@ -45,6 +58,10 @@ std::vector<EventCall> FakePlatform::Events() {
 BOOL WINAPI FakeSetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS status) {
   std::lock_guard<std::mutex> lock(fake.mutex);
   fake.status_calls.push_back({handle, *status, GetCurrentThreadId()});
+  if (handle == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);  // as the system answers it
+    return FALSE;
+  }
   if (fake.fail_set_service_status || fake.status_failures_left > 0) {
     if (fake.status_failures_left > 0) --fake.status_failures_left;
     SetLastError(fake.set_service_status_error);
@@ -72,6 +89,7 @@ BOOL WINAPI FakeReportEventA(HANDLE source, WORD type, WORD category, DWORD even
     call.strings.emplace_back(strings[i] ? strings[i] : "(null)");
   }
   fake.events.push_back(call);
+  if (fake.error_after_report_event != 0) SetLastError(fake.error_after_report_event);
   return TRUE;
 }
 
@@ -115,6 +133,7 @@ DWORD WINAPI FakeFormatMessageA(DWORD flags, LPCVOID source, DWORD message_id, D
   if (length != 0 && (flags & FORMAT_MESSAGE_ALLOCATE_BUFFER) != 0) {
     fake.format_message_buffers.push_back(*reinterpret_cast<HLOCAL*>(buffer));
   }
+  if (fake.error_after_format_message != 0) SetLastError(fake.error_after_format_message);
   return length;
 }
 
@@ -127,12 +146,53 @@ HLOCAL WINAPI FakeLocalFree(HLOCAL memory) {
 }
 
 SERVICE_STATUS_HANDLE WINAPI FakeRegisterServiceCtrlHandlerA(LPCSTR name, LPHANDLER_FUNCTION handler) {
-  std::lock_guard<std::mutex> lock(fake.mutex);
-  fake.handler_names.emplace_back(name != nullptr ? name : "(null)");
-  if (fake.fail_register_handler) {
-    SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
-    return nullptr;
+  DWORD early_control = 0;
+  {
+    std::lock_guard<std::mutex> lock(fake.mutex);
+    fake.handler_names.emplace_back(name != nullptr ? name : "(null)");
+    if (fake.fail_register_handler) {
+      SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
+      return nullptr;
+    }
+    fake.service_handler = handler;
+    early_control = fake.control_during_registration;
   }
-  fake.service_handler = handler;
+  // The dispatcher may deliver a control before the registration has returned.
+  if (early_control != 0) handler(early_control);
   return reinterpret_cast<SERVICE_STATUS_HANDLE>(static_cast<INT_PTR>(0x5E5));
 }
+
+UINT WINAPI FakeSetErrorMode(UINT mode) {
+  std::lock_guard<std::mutex> lock(fake.mutex);
+  fake.error_modes.push_back(mode);
+  const UINT previous = fake.error_mode;
+  fake.error_mode = mode;
+  return previous;
+}
+
+HMODULE WINAPI FakeLoadLibraryA(LPCSTR path) {
+  {
+    std::lock_guard<std::mutex> lock(fake.mutex);
+    fake.loads.push_back({path, false, 0, fake.error_mode});
+  }
+  return ::LoadLibraryA(path);
+}
+
+HMODULE WINAPI FakeLoadLibraryExA(LPCSTR path, HANDLE file, DWORD flags) {
+  {
+    std::lock_guard<std::mutex> lock(fake.mutex);
+    fake.loads.push_back({path, true, flags, fake.error_mode});
+  }
+  return ::LoadLibraryExA(path, file, flags);
+}
+
+[[noreturn]] void WINAPI FakeExitProcess(UINT code) {
+  {
+    std::lock_guard<std::mutex> lock(fake.mutex);
+    fake.exit_codes.push_back(code);
+  }
+  ::SetEvent(fake.process_ended);
+  for (;;) Sleep(INFINITE);
+}
+
+BOOL WINAPI FakeTerminateProcess(HANDLE /*process*/, UINT code) { FakeExitProcess(code); }

@@ -32,6 +32,13 @@ struct HandlerCall {
   DWORD thread;
 };
 
+struct LoadCall {
+  std::string path;
+  bool extended;  // LoadLibraryExA
+  DWORD flags;
+  UINT error_mode;  // the process's error mode at the call
+};
+
 struct FakePlatform {
   std::mutex mutex;
   // Answers.
@@ -43,6 +50,13 @@ struct FakePlatform {
   bool fail_register_handler = false;
   // When set, FormatMessageA hands out this text instead of the system's.
   const char* format_message_text = nullptr;
+  // When nonzero, ReportEventA leaves this as the thread's last error.
+  DWORD error_after_report_event = 0;
+  // When nonzero, FormatMessageA leaves this as the thread's last error.
+  DWORD error_after_format_message = 0;
+  // When set, the control handler is called with this control while it is
+  // being registered, before the registration returns.
+  DWORD control_during_registration = 0;
   // Records.
   std::vector<StatusCall> status_calls;
   std::vector<EventCall> events;
@@ -57,8 +71,17 @@ struct FakePlatform {
   LPHANDLER_FUNCTION service_handler = nullptr;
   // The last error seen by RegisterEventSourceA: proves the order of capture.
   DWORD error_at_register = 0;
+  std::vector<UINT> error_modes;  // every SetErrorMode argument
+  UINT error_mode = 0;            // the faked process error mode
+  std::vector<LoadCall> loads;
+  // ExitProcess and TerminateProcess record the code, signal process_ended
+  // and block the calling thread for good.
+  std::vector<UINT> exit_codes;
+  HANDLE process_ended = nullptr;
 
   void Reset();
+  /// Waits up to `timeout_ms` for an ExitProcess or TerminateProcess.
+  bool WaitForProcessEnd(DWORD timeout_ms);
   std::vector<StatusCall> StatusCalls();
   std::vector<EventCall> Events();
 };

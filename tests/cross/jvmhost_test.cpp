@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -48,6 +50,17 @@ class Host : public ::testing::Test {
     std::vector<std::string> messages;
     for (const auto& e : fake.Events()) messages.push_back(e.strings.at(1));
     return messages;
+  }
+
+  // Each event's message; the VM's own words marked "VM: ".
+  std::vector<std::string> EventTexts() {
+    std::vector<std::string> texts;
+    for (const auto& e : fake.Events()) {
+      const bool words = e.strings.at(0) == "OstrelServer : Java VM";
+      if (!words) EXPECT_EQ(e.strings.at(0).rfind("OstrelServer : ERROR : ", 0), 0u) << e.strings.at(0);
+      texts.push_back((words ? "VM: " : "") + e.strings.at(1));
+    }
+    return texts;
   }
 };
 
@@ -115,6 +128,171 @@ TEST_F(Host, ReceiverIsRegisteredAndToldOfTheStop) {
   EXPECT_TRUE(fake.handler_calls[0].add);
   EXPECT_EQ(fake.handler_calls[0].thread, run_thread);
   EXPECT_TRUE(fake.Events().empty());
+  // The VM is never destroyed: its library stays for the life of the process.
+  EXPECT_NE(GetModuleHandleA(dir.LibraryPath().c_str()), nullptr);
+  EXPECT_FALSE(dir.WaitFor("unload", 0ms));
+}
+
+// A runtime's jvm.dll imports a C library that lies in bin\, where the library
+// search does not look: the host loads it first, by full path.
+TEST_F(Host, RuntimeLibraryIsPreloadedWithTheErrorBoxesOff) {
+  VmWorkDir dir("runtime", "", "jvm_msvcr71.dll");
+  SetEntries({dir.WorkDirEntry()});
+  fake.error_mode = SEM_NOALIGNMENTFAULTEXCEPT;  // what the process had before
+  std::thread run(RunTheHost);
+  ASSERT_TRUE(dir.WaitFor("main-returned", 10s)) << dir.Problems();
+  ShutdownHost();
+  run.join();
+  constexpr UINT kQuiet = SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX;
+  ASSERT_EQ(fake.loads.size(), 2u);
+  EXPECT_EQ(fake.loads[0].path, dir.path() + "\\jre1.6.0\\bin\\msvcr71.dll");
+  EXPECT_EQ(fake.loads[1].path, dir.LibraryPath());
+  for (const LoadCall& load : fake.loads) {
+    EXPECT_TRUE(load.extended) << load.path;
+    EXPECT_EQ(load.flags, static_cast<DWORD>(LOAD_WITH_ALTERED_SEARCH_PATH)) << load.path;
+    EXPECT_EQ(load.error_mode, kQuiet) << load.path;
+  }
+  EXPECT_EQ(fake.error_modes, std::vector<UINT>({kQuiet, SEM_NOALIGNMENTFAULTEXCEPT}));
+  EXPECT_TRUE(dir.WaitFor("runtime", 0ms));
+  EXPECT_EQ(dir.Problems(), "");
+}
+
+// The hooks follow the user's options and never count against their limit.
+TEST_F(Host, HooksComeAfterTwentyUserOptions) {
+  VmWorkDir dir("hooks", "");
+  std::vector<std::string> list{dir.WorkDirEntry()};
+  for (int i = 0; i < 20; ++i) list.push_back("-Dopt" + std::to_string(i));
+  SetEntries(list);
+  std::thread run(RunTheHost);
+  ASSERT_TRUE(dir.WaitFor("main-returned", 10s)) << dir.Problems();
+  ShutdownHost();
+  run.join();
+  std::vector<std::string> options;
+  std::vector<std::string> hooks;
+  for (const auto& line : dir.Transcript()) {
+    if (line.at(0) == "option") options.push_back(line.at(1) + "=" + line.at(2));
+    if (line.at(0) == "hook") hooks.push_back(line.at(1) + "=" + line.at(2) + ":" + line.at(3));
+  }
+  ASSERT_EQ(options.size(), 20u);
+  EXPECT_EQ(options.front(), "0=-Dopt0");
+  EXPECT_EQ(options.back(), "19=-Dopt19");
+  // Service mode: the VM's output goes to the host, which keeps it for the log.
+  EXPECT_EQ(hooks, std::vector<std::string>({"20=vfprintf:set", "21=exit:set", "22=abort:set"}));
+  EXPECT_EQ(dir.Problems(), "");
+}
+
+// A stop while the VM is being created: the creation is let finish, main is
+// never called, and the run ends as soon as the creation returns.
+TEST_F(Host, StopDuringCreationSkipsMain) {
+  VmWorkDir dir("slow_creation", "create_delay=1000\n");
+  SetEntries({dir.WorkDirEntry(), "arg"});
+  static std::atomic<bool> ended{false};
+  std::thread run([] {
+    RunTheHost();
+    ended = true;
+  });
+  ASSERT_TRUE(dir.WaitFor("create-delay", 10s)) << dir.Problems();
+  ShutdownHost();
+  EXPECT_FALSE(dir.WaitFor("create-result", 0ms)) << "the creation was over before the stop";
+  ASSERT_TRUE(dir.WaitFor("create-result", 10s));
+  for (int i = 0; i < 250 && !ended.load(); ++i) Sleep(20);
+  if (!ended.load()) {
+    run.detach();
+    FAIL() << "the run went on after the creation returned";
+  }
+  run.join();
+  EXPECT_FALSE(dir.WaitFor("main-args", 0ms)) << "main was called after the stop";
+  EXPECT_TRUE(dir.Calls("FindClass").empty());
+  EXPECT_EQ(dir.Problems(), "");
+}
+
+// The VM ends the process itself (System.exit, an abort): the host says why and
+// reports STOPPED first, and the process ends with the VM's code.
+struct VmEndCase {
+  const char* name;
+  const char* scenario;
+  std::vector<std::string> events;  // EventTexts()
+  DWORD exit_code;
+  DWORD specific_code;
+  UINT process_code;
+};
+
+class VmEnd : public Host, public ::testing::WithParamInterface<VmEndCase> {};
+
+TEST_P(VmEnd, IsReportedBeforeTheServiceStops) {
+  const VmEndCase& c = GetParam();
+  VmWorkDir dir(std::string("end_") + c.name, c.scenario);
+  SetEntries({dir.WorkDirEntry()});
+  // The run thread may itself end in the (faked) ExitProcess, which never returns.
+  std::thread(RunTheHost).detach();
+  ASSERT_TRUE(fake.WaitForProcessEnd(10000)) << dir.Problems();
+  EXPECT_EQ(fake.exit_codes, std::vector<UINT>({c.process_code}));
+  EXPECT_EQ(EventTexts(), c.events);
+  const auto calls = fake.StatusCalls();
+  ASSERT_FALSE(calls.empty());
+  const SERVICE_STATUS& last = calls.back().status;
+  EXPECT_EQ(last.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+  EXPECT_EQ(last.dwWin32ExitCode, c.exit_code);
+  EXPECT_EQ(last.dwServiceSpecificExitCode, c.specific_code);
+  EXPECT_EQ(dir.Problems(), "");
+}
+
+const char kHeapWords[] = "Error occurred during initialization of VM\nCould not reserve enough space for object heap\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Hooks, VmEnd,
+    ::testing::Values(
+        VmEndCase{"exit_during_creation", "say=Invalid maximum heap size: -Xmx99999g\ncreate_exit=7\n",
+                  {"VM: Invalid maximum heap size: -Xmx99999g\n", "Cannot create Java VM."},
+                  ERROR_SERVICE_SPECIFIC_ERROR, 7, 7},
+        VmEndCase{"exit_0_during_creation", "create_exit=0\n", {"Cannot create Java VM."},
+                  ERROR_SERVICE_SPECIFIC_ERROR, 0, 0},
+        VmEndCase{"abort_during_creation",
+                  "say=Error occurred during initialization of VM\n"
+                  "say=Could not reserve enough space for object heap\ncreate_abort=1\n",
+                  {std::string("VM: ") + kHeapWords, "Cannot create Java VM."}, ERROR_PROCESS_ABORTED, 0, 1},
+        VmEndCase{"exit_3_from_the_application", "app_exit=3:100\n", {"Java VM exited with code 3."},
+                  ERROR_SERVICE_SPECIFIC_ERROR, 3, 3},
+        VmEndCase{"negative_exit_from_the_application", "app_exit=-2:100\n", {"Java VM exited with code -2."},
+                  ERROR_SERVICE_SPECIFIC_ERROR, 0xFFFFFFFEu, 0xFFFFFFFEu},
+        VmEndCase{"exit_0_from_the_application", "app_exit=0:100\n", {}, 0, 0, 0},
+        // What the VM said while it was created is still there when it aborts.
+        VmEndCase{"abort_from_the_application", "say=Warning: low memory\napp_abort=100\n",
+                  {"VM: Warning: low memory\n", "Java VM aborted."}, ERROR_PROCESS_ABORTED, 0, 1}),
+    [](const ::testing::TestParamInfo<VmEndCase>& info) { return std::string(info.param.name); });
+
+// Several VM threads print at once; the host keeps the last 2 KiB, line by line intact.
+TEST_F(Host, VmWordsAreTheLastTwoKilobytesOfWholeLines) {
+  VmWorkDir dir("chatter", "chatter=4:200\ncreate_result=-1\n");
+  SetEntries({dir.WorkDirEntry()});
+  EXPECT_TRUE(FinishesWithin(20s, [] {
+    std::thread run(RunTheHost);
+    while (fake.Events().size() < 2) Sleep(20);
+    ShutdownHost();
+    run.join();
+  }));
+  const auto events = fake.Events();
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[1].strings.at(1), "Cannot create Java VM.");
+  const std::string words = events[0].strings.at(1);
+  ASSERT_EQ(words.size(), 2048u);
+  ASSERT_EQ(words.back(), '\n');
+  // After the first, partly dropped line, every line is whole, and each thread's
+  // lines follow each other without a gap up to its last.
+  std::map<int, int> next;
+  std::size_t at = words.find('\n') + 1;
+  while (at < words.size()) {
+    const std::size_t end = words.find('\n', at);
+    int thread = -1;
+    int line = -1;
+    ASSERT_EQ(std::sscanf(words.substr(at, end - at).c_str(), "chatter %d line %d", &thread, &line), 2)
+        << words.substr(at, end - at);
+    if (next.count(thread) != 0) EXPECT_EQ(line, next[thread]) << thread;
+    next[thread] = line + 1;
+    at = end + 1;
+  }
+  for (const auto& thread : next) EXPECT_EQ(thread.second, 200) << thread.first;
+  EXPECT_EQ(dir.Problems(), "");
 }
 
 // Windows ends the process as soon as the handler returns from a close: the
@@ -153,6 +331,8 @@ TEST_F(Host, StopDuringSlowMainEndsTheRunWhenMainReturns) {
   std::thread run(RunTheHost);
   ASSERT_TRUE(dir.WaitFor("main-args", 10s)) << dir.Problems();
   ShutdownHost();
+  // The stop returns at once; the run goes on until main returns.
+  EXPECT_FALSE(dir.WaitFor("main-returned", 0ms)) << "the stop waited for main";
   run.join();
   EXPECT_EQ(dir.Problems(), "");
   EXPECT_TRUE(dir.WaitFor("main-returned", 0ms));
@@ -195,7 +375,9 @@ TEST_F(Host, ExceptionFromMainIsDescribedClearedAndReported) {
   EXPECT_EQ(dir.Problems(), "");
   EXPECT_EQ(dir.Calls("ExceptionClear").size(), 2u);  // the receiver lookup's, then main's
   EXPECT_EQ(EventMessages(), std::vector<std::string>({"Exception in main method."}));
-  EXPECT_TRUE(fake.handler_calls.empty()) << "a failed start registers no console handler";
+  // main has returned, if by throwing: the console's events are the host's now.
+  ASSERT_EQ(fake.handler_calls.size(), 1u);
+  EXPECT_EQ(fake.handler_calls[0].routine, &HostConsoleHandler);
 }
 
 TEST_F(Host, MissingLibraryIsReportedWithTheLoadError) {
@@ -204,6 +386,7 @@ TEST_F(Host, MissingLibraryIsReportedWithTheLoadError) {
   EXPECT_EQ(EventMessages(),
             std::vector<std::string>({"Cannot load Java VM library \"(null)\\jre1.6.0\\bin\\client\\jvm.dll\"."}));
   EXPECT_EQ(LastErrorCode(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+  EXPECT_TRUE(fake.loads.empty()) << "a relative \"(null)\" path was searched for";
   EXPECT_EQ(States(), std::vector<DWORD>({SERVICE_START_PENDING, SERVICE_RUNNING}));
   ShutdownHost();  // after the run ended: nothing to do, nothing to crash on
 }

@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "fakes.h"
 
@@ -21,6 +23,15 @@ class ServiceMode : public ::testing::Test {
     InitServiceStatus(kHandle);
   }
 };
+
+// First in this file: no report has been made yet in this process.
+TEST_F(ServiceMode, NothingToReReportBeforeTheFirstReport) {
+  SetLastError(0);
+  EXPECT_NE(ReportCurrentServiceStatus(), 0);
+  EXPECT_TRUE(fake.StatusCalls().empty());
+  EXPECT_TRUE(fake.Events().empty());
+  EXPECT_EQ(LastErrorCode(), 0u);
+}
 
 TEST_F(ServiceMode, ErrorCapturesCodeAndWritesTwoStrings) {
   SetLastError(ERROR_ACCESS_DENIED);
@@ -57,6 +68,23 @@ TEST_F(ServiceMode, MessageIsNeverAFormat) {
   ReportError("100% %s %n done");
   ASSERT_EQ(fake.Events().size(), 1u);
   EXPECT_EQ(fake.Events()[0].strings[1], "100% %s %n done");
+}
+
+// The VM's own words go first, as an event of their own, and leave the code that
+// the host's event captures as it was, however the event log calls leave it.
+TEST_F(ServiceMode, VmWordsLeaveTheCodeOfTheFollowingError) {
+  fake.error_after_report_event = ERROR_INVALID_DATA;
+  SetLastError(ERROR_ACCESS_DENIED);
+  ReportVmOutput("Invalid maximum heap size: -Xmx99999g\n");
+  ReportError("Cannot create Java VM.");
+  const auto events = fake.Events();
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0].type, EVENTLOG_ERROR_TYPE);
+  EXPECT_EQ(events[0].strings, std::vector<std::string>({"OstrelServer : Java VM",
+                                                         "Invalid maximum heap size: -Xmx99999g\n"}));
+  EXPECT_EQ(events[1].strings.at(0), "OstrelServer : ERROR : 5");
+  EXPECT_EQ(LastErrorCode(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(fake.event_sources_closed.size(), 2u);
 }
 
 TEST_F(ServiceMode, UnopenedEventSourceDropsEventButKeepsCode) {
@@ -130,28 +158,30 @@ TEST_F(ServiceMode, ConcurrentReportsAreSerialised) {
 
 // Ends with STOPPED: the tests after it see a service that has ended.
 TEST_F(ServiceMode, StatusReportsCarryCheckpointsAndAcceptedControls) {
+  // A specific code of an earlier report does not stay in the record.
+  ServiceStatusRecord()->dwServiceSpecificExitCode = 9;
   ASSERT_NE(ReportServiceStatus(SERVICE_START_PENDING, 0, 3000), 0);
   ASSERT_NE(ReportServiceStatus(SERVICE_START_PENDING, 0, 3000), 0);
   ASSERT_NE(ReportServiceStatus(SERVICE_RUNNING, 0, 0), 0);
   ASSERT_NE(ReportServiceStatus(SERVICE_STOP_PENDING, 0, 0), 0);
-  ASSERT_NE(ReportServiceStatus(SERVICE_STOPPED, 1063, 0), 0);
+  ASSERT_NE(ReportServiceStopped(ERROR_SERVICE_SPECIFIC_ERROR, 3), 0);  // as a VM exit reports it
   const auto calls = fake.StatusCalls();
   ASSERT_EQ(calls.size(), 5u);
   const DWORD first = calls[0].status.dwCheckPoint;
   struct Expected {
-    DWORD state, accepted, exit_code, checkpoint, wait_hint;
+    DWORD state, accepted, exit_code, specific, checkpoint, wait_hint;
   } expected[] = {
-      {SERVICE_START_PENDING, 0, 0, first, 3000},
-      {SERVICE_START_PENDING, 0, 0, first + 1, 3000},
-      {SERVICE_RUNNING, SERVICE_ACCEPT_STOP, 0, 0, 0},
-      {SERVICE_STOP_PENDING, SERVICE_ACCEPT_STOP, 0, first + 2, 0},
-      {SERVICE_STOPPED, SERVICE_ACCEPT_STOP, 1063, 0, 0},
+      {SERVICE_START_PENDING, 0, 0, 0, first, 3000},
+      {SERVICE_START_PENDING, 0, 0, 0, first + 1, 3000},
+      {SERVICE_RUNNING, SERVICE_ACCEPT_STOP, 0, 0, 0, 0},
+      {SERVICE_STOP_PENDING, SERVICE_ACCEPT_STOP, 0, 0, first + 2, 0},
+      {SERVICE_STOPPED, SERVICE_ACCEPT_STOP, ERROR_SERVICE_SPECIFIC_ERROR, 3, 0, 0},
   };
   for (std::size_t i = 0; i < calls.size(); ++i) {
     SCOPED_TRACE(i);
     EXPECT_EQ(calls[i].handle, kHandle);
     EXPECT_EQ(calls[i].status.dwServiceType, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
-    EXPECT_EQ(calls[i].status.dwServiceSpecificExitCode, 0u);
+    EXPECT_EQ(calls[i].status.dwServiceSpecificExitCode, expected[i].specific);
     EXPECT_EQ(calls[i].status.dwCurrentState, expected[i].state);
     EXPECT_EQ(calls[i].status.dwControlsAccepted, expected[i].accepted);
     EXPECT_EQ(calls[i].status.dwWin32ExitCode, expected[i].exit_code);
@@ -160,16 +190,17 @@ TEST_F(ServiceMode, StatusReportsCarryCheckpointsAndAcceptedControls) {
   }
 }
 
-// Runs after a STOPPED report: the service has ended for good.
-TEST_F(ServiceMode, NothingButStoppedFollowsStopped) {
-  ASSERT_NE(ReportServiceStatus(SERVICE_STOPPED, 0, 0), 0);
-  fake.Reset();
+// Runs after a STOPPED report: the service has ended for good, and the first
+// STOPPED, with its exit code, is its last word. A VM exit reports STOPPED with
+// its own code, and may race with a stop that reports one too.
+TEST_F(ServiceMode, NothingFollowsStopped) {
+  ASSERT_EQ(ServiceStatusRecord()->dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
   EXPECT_NE(ReportServiceStatus(SERVICE_STOP_PENDING, 0, 0), 0);
   EXPECT_NE(ReportCurrentServiceStatus(), 0);
-  const auto calls = fake.StatusCalls();
-  ASSERT_EQ(calls.size(), 1u);  // the re-report of STOPPED itself
-  EXPECT_EQ(calls[0].status.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+  EXPECT_NE(ReportServiceStatus(SERVICE_STOPPED, 0, 0), 0);
+  EXPECT_TRUE(fake.StatusCalls().empty());
   EXPECT_TRUE(fake.Events().empty());
+  EXPECT_EQ(ServiceStatusRecord()->dwWin32ExitCode, static_cast<DWORD>(ERROR_SERVICE_SPECIFIC_ERROR));
 }
 
 // From here on the process is in console mode.

@@ -9,8 +9,10 @@
 #include <thread>
 #include <vector>
 
+#include "entry/names.h"
 #include "entry/reporting.h"
 #include "fakes.h"
+#include "jvmhost/vm_hooks.h"
 #include "launch/registry_value.h"
 #include "vm_workdir.h"
 
@@ -69,7 +71,10 @@ class Service : public ::testing::Test {
     std::vector<Record> records;
     for (const auto& call : fake.StatusCalls()) {
       EXPECT_EQ(call.status.dwServiceType, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
-      EXPECT_EQ(call.status.dwServiceSpecificExitCode, 0u);
+      // A specific code goes only with the code that says there is one.
+      if (call.status.dwWin32ExitCode != ERROR_SERVICE_SPECIFIC_ERROR) {
+        EXPECT_EQ(call.status.dwServiceSpecificExitCode, 0u);
+      }
       const SERVICE_STATUS& s = call.status;
       records.push_back({s.dwCurrentState, s.dwControlsAccepted, s.dwWin32ExitCode, s.dwCheckPoint, s.dwWaitHint});
     }
@@ -89,6 +94,8 @@ class Service : public ::testing::Test {
 };
 
 TEST_F(Service, NormalRunReportsTheWholeSequence) {
+  // A control that comes before the first report finds no state to repeat.
+  fake.control_during_registration = SERVICE_CONTROL_INTERROGATE;
   VmWorkDir dir("service_normal", "");
   StoreOptions("-Xmx64m|" + dir.WorkDirEntry() + "|first arg|/Dx=1");
   std::thread service(ServiceThread);
@@ -116,6 +123,52 @@ TEST_F(Service, NormalRunReportsTheWholeSequence) {
   EXPECT_EQ(options, std::vector<std::string>({"-Xmx64m", "/Dx=1"}));
   EXPECT_EQ(arguments, std::vector<std::string>({"first arg"}));
 }
+
+// A stop and a System.exit of the application at about the same moment: one
+// STOPPED, the first one sent, and the process ends with the VM's code, which
+// the host's own way out must not pre-empt.
+struct RaceCase {
+  const char* name;
+  DWORD exit_after_ms;  // the application's System.exit(3)
+  DWORD stop_after_ms;  // the stop control, both counted from main's return
+  const char* first;    // "stop", "exit", or "either"
+};
+
+class StopAndExit : public Service, public ::testing::WithParamInterface<RaceCase> {};
+
+TEST_P(StopAndExit, GiveOneStopped) {
+  const RaceCase& c = GetParam();
+  VmWorkDir dir(std::string("race_") + c.name, "app_exit=3:" + std::to_string(c.exit_after_ms) + "\n");
+  StoreOptions(dir.WorkDirEntry());
+  std::thread service(ServiceThread);
+  ASSERT_TRUE(dir.WaitFor("main-returned", 10s)) << dir.Problems();
+  Sleep(c.stop_after_ms);
+  Control(SERVICE_CONTROL_STOP);
+  service.join();  // the run ends either way: the stop sets its event
+  ASSERT_TRUE(fake.WaitForProcessEnd(10000)) << dir.Problems();
+  EXPECT_EQ(fake.exit_codes, std::vector<UINT>({3u}));
+  EXPECT_FALSE(FinishesWithin(300ms, BeginHostExit)) << "the host's end came before the VM's";
+
+  std::vector<Record> stopped;
+  for (const Record& r : Records()) {
+    if (r.state == kStopped) stopped.push_back(r);
+  }
+  ASSERT_EQ(stopped.size(), 1u);
+  EXPECT_EQ(Records().back().state, kStopped);
+  const DWORD specific = fake.StatusCalls().back().status.dwServiceSpecificExitCode;
+  const bool by_stop = stopped[0].exit_code == 0 && specific == 0;
+  const bool by_exit = stopped[0].exit_code == ERROR_SERVICE_SPECIFIC_ERROR && specific == 3;
+  EXPECT_TRUE(by_stop || by_exit) << stopped[0];
+  if (std::string(c.first) == "stop") EXPECT_TRUE(by_stop);
+  if (std::string(c.first) == "exit") EXPECT_TRUE(by_exit);
+  EXPECT_EQ(dir.Problems(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Race, StopAndExit,
+                         ::testing::Values(RaceCase{"stop_first", 1000, 0, "stop"},
+                                           RaceCase{"exit_first", 0, 500, "exit"},
+                                           RaceCase{"together", 200, 200, "either"}),
+                         [](const ::testing::TestParamInfo<RaceCase>& info) { return std::string(info.param.name); });
 
 TEST_F(Service, NoHandlerHandleMeansNothingIsReported) {
   fake.fail_register_handler = true;
@@ -155,6 +208,7 @@ TEST_F(Service, NoOptionsStopsAtOnceWithTheLoadError) {
                                             {kStart, 0, 0, 2, 3000},
                                             {kRunning, kStop, 0, 0, 0},
                                             {kStopped, kStop, ERROR_MOD_NOT_FOUND, 0, 0}}));
+  EXPECT_TRUE(fake.loads.empty());
   EXPECT_EQ(Events(1),
             std::vector<std::string>({"Cannot load Java VM library \"(null)\\jre1.6.0\\bin\\client\\jvm.dll\"."}));
 }

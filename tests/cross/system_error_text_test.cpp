@@ -58,6 +58,14 @@ TEST_F(SystemErrorText, AsksForNoInserts) {
   EXPECT_EQ(fake.format_message_flags[0], 0x3100u | FORMAT_MESSAGE_IGNORE_INSERTS);
 }
 
+// The code shown is the one GetLastError gives after the text was fetched.
+TEST_F(SystemErrorText, CodeIsReadAgainAfterTheText) {
+  const std::string text = SystemText(ERROR_ACCESS_DENIED);
+  ASSERT_FALSE(text.empty());
+  fake.error_after_format_message = ERROR_INVALID_PARAMETER;
+  EXPECT_EQ(Format(ERROR_ACCESS_DENIED, kSystemErrorTextSize), text.substr(0, text.size() - 2) + " (0x57)");
+}
+
 TEST_F(SystemErrorText, TextWithAnInsertIsShownAsItIs) {
   fake.format_message_text = "The file %1 is bad.\r\n";
   EXPECT_EQ(Format(ERROR_BAD_EXE_FORMAT, kSystemErrorTextSize), "The file %1 is bad. (0xc1)");

@@ -27,14 +27,18 @@ void MakeDirectories(const std::string& path) {
 
 }  // namespace
 
-VmWorkDir::VmWorkDir(const std::string& name, const std::string& scenario)
+VmWorkDir::VmWorkDir(const std::string& name, const std::string& scenario, const std::string& vm)
     : path_(WindowsPath(OSTREL_TEST_WORK_ROOT) + "\\" + name),
       vm_dir_(path_ + "\\jre1.6.0\\bin\\client") {
   MakeDirectories(vm_dir_);
   DeleteFileA((vm_dir_ + "\\testvm.log").c_str());
-  const std::string source = WindowsPath(OSTREL_TESTVM_DIR) + "\\jvm.dll";
-  if (!CopyFileA(source.c_str(), (vm_dir_ + "\\jvm.dll").c_str(), FALSE)) {
-    throw std::runtime_error("cannot copy the test VM from " + source);
+  const std::string builds = WindowsPath(OSTREL_TESTVM_DIR) + "\\";
+  if (!CopyFileA((builds + vm).c_str(), (vm_dir_ + "\\jvm.dll").c_str(), FALSE)) {
+    throw std::runtime_error("cannot copy the test VM from " + builds + vm);
+  }
+  if (vm == "jvm_msvcr71.dll" &&
+      !CopyFileA((builds + "msvcr71.dll").c_str(), (path_ + "\\jre1.6.0\\bin\\msvcr71.dll").c_str(), FALSE)) {
+    throw std::runtime_error("cannot copy the stand-in runtime library");
   }
   std::ofstream(vm_dir_ + "\\testvm.ini", std::ios::binary) << scenario;
 }

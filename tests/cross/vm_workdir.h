@@ -10,10 +10,13 @@
 
 class VmWorkDir {
  public:
-  /// A fresh directory named `name` with the test VM and `scenario` (testvm.ini lines).
-  VmWorkDir(const std::string& name, const std::string& scenario);
+  /// A fresh directory named `name` with the test VM and `scenario` (testvm.ini
+  /// lines). `vm` names the build of the test VM to install as jvm.dll; the one
+  /// that imports the stand-in C runtime library gets that library in bin\.
+  VmWorkDir(const std::string& name, const std::string& scenario, const std::string& vm = "jvm.dll");
 
   const std::string& path() const { return path_; }
+  std::string LibraryPath() const { return vm_dir_ + "\\jvm.dll"; }
   std::string WorkDirEntry() const { return "wrkdir=" + path_; }
 
   /// The transcript, one vector of TAB-separated fields per line.

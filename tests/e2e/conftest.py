@@ -5,19 +5,21 @@ build (default build/x86_64), OSTREL_I686_BUILD_DIR the i686 one (read only by
 the static checks). The console tests' Wine prefix, its boot log and every
 test's folder live in $OSTREL_BUILD_DIR/e2e; the service tests' sessions in
 e2e/service and e2e/service-cp932 below it, laid out alike. Prefixes are kept
-for the next run.
+for the next run. The real-VM tests need the fixture of realvm.py.
 """
 
+import os
 import re
 import shutil
 
 import pytest
 
+import realvm
 from scm import ServiceSession, ServiceTest
 from winehost import BUILD_DIR, EXE_NAME, HostRunner, WineSession
 
 E2E_DIR = BUILD_DIR / "e2e"
-VM_DLLS = ("jvm.dll", "jvm_noentry.dll")
+VM_DLLS = ("jvm.dll", "jvm_noentry.dll", "jvm_msvcr71.dll")
 
 
 def _built(path):
@@ -48,6 +50,28 @@ def vm_dlls():
 @pytest.fixture(scope="session")
 def scm_exe():
     return _built(BUILD_DIR / "scmclient" / "scmclient.exe")
+
+
+@pytest.fixture(scope="session")
+def real_vm():
+    """The real Java VM and the test application are there; the tests that need
+    them are skipped where they are not (they fail under CI=true)."""
+    problem = realvm.missing()
+    if problem:
+        problem = f"real Java VM tests skipped: {problem}"
+        if os.environ.get("CI") == "true":
+            pytest.fail(problem, pytrace=False)
+        pytest.skip(problem)
+    _built(realvm.AVIAN_DLL)
+    _built(realvm.CLASSES)
+
+
+def pytest_terminal_summary(terminalreporter):
+    # The skip reason stays hidden under -q: one line says what is missing.
+    skipped = terminalreporter.stats.get("skipped", [])
+    reasons = {report.longrepr[2] for report in skipped if isinstance(report.longrepr, tuple)}
+    for reason in sorted(r for r in reasons if "real Java VM" in r):
+        terminalreporter.write_line(reason.removeprefix("Skipped: "))
 
 
 def _test_folder(request, parent):

@@ -300,8 +300,9 @@ class ServiceTest:
         assert len(processes) == 1, f"{len(processes)} service processes ran:\n{self.log.text()}"
         return processes[0]
 
-    def wait_for_event(self, timeout=DEFAULT_TIMEOUT):
-        """The first event the service process wrote, once it is there."""
-        found = wait_for(lambda: [e for p in self.log.host_processes() for e in p.events], timeout)
-        assert found, f"the service wrote no event:\n{self.log.text()}"
+    def wait_for_event(self, timeout=DEFAULT_TIMEOUT, index=0):
+        """The event the service process wrote at that index (the first by
+        default), once it is there."""
+        found = wait_for(lambda: [e for p in self.log.host_processes() for e in p.events][index:], timeout)
+        assert found, f"the service wrote no event {index}:\n{self.log.text()}"
         return found[0]

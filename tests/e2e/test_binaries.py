@@ -16,7 +16,7 @@ TARGETS = [
     Target("clang-x86_64", REPO / "build" / "clang-x86_64", "pei-x86-64", "x86_64-w64-mingw32-objdump"),
     Target("clang-i686", REPO / "build" / "clang-i686", "pei-i386", "i686-w64-mingw32-objdump"),
 ]
-BINARIES = [EXE_NAME, "testvm/jvm.dll", "testvm/jvm_noentry.dll"]
+BINARIES = [EXE_NAME, "testvm/jvm.dll", "testvm/jvm_noentry.dll", "testvm/msvcr71.dll"]
 # Linked statically, the binaries need nothing beyond what every Windows has.
 SYSTEM_DLL = re.compile(r"(kernel32|advapi32|msvcrt|user32|api-ms-win-crt-[a-z0-9-]+)\.dll", re.I)
 VM_ENTRY = "JNI_CreateJavaVM"
@@ -55,8 +55,14 @@ def test_binary_is_built_for_its_target_and_imports_only_system_dlls(target, nam
     assert [dll for dll in pe.imports if not SYSTEM_DLL.fullmatch(dll)] == []
 
 
+def test_runtime_importing_vm_imports_its_c_library_and_system_dlls(target):
+    imports = read_pe(target, "testvm/jvm_msvcr71.dll").imports
+    assert [dll for dll in imports if not SYSTEM_DLL.fullmatch(dll)] == ["msvcr71.dll"], imports
+
+
 @pytest.mark.parametrize("name, has_entry", [("testvm/jvm.dll", True),
-                                             ("testvm/jvm_noentry.dll", False)])
+                                             ("testvm/jvm_noentry.dll", False),
+                                             ("testvm/jvm_msvcr71.dll", True)])
 def test_vm_entry_is_exported_undecorated(target, name, has_entry):
     exports = read_pe(target, name).exports
     assert (VM_ENTRY in exports) == has_entry, exports

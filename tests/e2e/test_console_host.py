@@ -6,14 +6,24 @@ import time
 
 import pytest
 
-from winehost import (LIBRARY_BELOW_WORKDIR, MAIN_CLASS, MAIN_SIGNATURE, REPO, STRING_CLASS, library_path,
-                      options_of, start_calls)
+from scm import ERROR_MOD_NOT_FOUND, ScmClient
+from winehost import (LIBRARY_BELOW_WORKDIR, MAIN_CLASS, MAIN_SIGNATURE, REPO, RUNTIME_VM, STRING_CLASS,
+                      library_path, options_of, start_calls, win_path)
 
 BANNER = "Running Ostrel Server.\n"
 # The host registers its console handler right after main returns, or enters its
 # wait right after printing a start failure. The pause orders the interrupt after
 # that step; nothing measures it.
 SETTLE = 0.5
+# A console passes the VM no output hook: the VM writes to the console itself.
+CONSOLE_HOOKS = ["exit", "abort"]
+
+
+def hooks_of(transcript, after):
+    """The hook options the VM got, checked to follow the `after` user options."""
+    hooks = transcript.events("hook")
+    assert [(index, state) for index, _, state in hooks] == [(str(after + i), "set") for i in range(len(hooks))]
+    return [name for _, name, _ in hooks]
 
 
 def run_until_ctrl_c(host, workdir, entries, env_extra=None, exe=None):
@@ -48,8 +58,9 @@ def test_start_hands_vm_options_and_arguments_to_the_vm_and_stops_on_ctrl_c(host
     assert_stopped_by_host(result, transcript)
     assert len(transcript.events("load")) == 1
     assert transcript.events("create") == [
-        ("version=0x00010002", f"nOptions={len(options)}", "ignoreUnrecognized=1")]
+        ("version=0x00010002", f"nOptions={len(options) + len(CONSOLE_HOOKS)}", "ignoreUnrecognized=1")]
     assert options_of(transcript) == options
+    assert hooks_of(transcript, len(options)) == CONSOLE_HOOKS
     assert transcript.events("create-result") == [("0",)]
     assert transcript.jni() == start_calls(arguments)
     assert len(transcript.threads()) == 1, "JNI used on more than the run thread"
@@ -75,6 +86,8 @@ def test_twenty_vm_options_reach_the_vm(host):
     result, transcript = run_until_ctrl_c(host, workdir, [workdir.entry, *options])
     assert_stopped_by_host(result, transcript)
     assert options_of(transcript) == options
+    # The hooks never count against the limit, nor push an option out.
+    assert hooks_of(transcript, 20) == CONSOLE_HOOKS
 
 
 def test_long_entries_reach_the_vm_whole(host):
@@ -189,9 +202,11 @@ def test_start_failure_is_reported_and_the_host_waits_for_ctrl_c(host, scenario,
         assert calls == [], "JNI used without a VM"
     else:
         assert calls[-1] == last_call, "the host went on after the failure"
-    # The host registers its handler only after a good start: the VM's handler,
-    # installed when the VM was created, sees the event and passes it on.
-    assert transcript.events("console-event") == ([("0",)] if created == "0" else [])
+    # The host registers its handler only once main has returned (by throwing
+    # too): else the VM's handler, installed when the VM was created, sees the
+    # event and passes it on.
+    vm_hears_it = created == "0" and message != "Exception in main method."
+    assert transcript.events("console-event") == ([("0",)] if vm_hears_it else [])
     assert not transcript.has("unload")
 
 
@@ -264,3 +279,57 @@ def test_library_path_longer_than_259_characters_is_not_loaded(host, length):
         assert result.returncode == 0, result
         assert result.stdout == BANNER + f'Cannot load Java VM library "{path}".\n'
         assert workdir.transcript().lines == [], "the VM was loaded"
+
+
+HEAP_WORDS = ["Error occurred during initialization of VM", "Could not reserve enough space for object heap"]
+
+
+# The VM ends the process itself; the host says why, and the process ends with
+# the VM's code. The VM's own words are its own to print in a console.
+@pytest.mark.parametrize("scenario, message, code", [
+    ({"say": HEAP_WORDS, "create_abort": 1}, "Cannot create Java VM.", 1),
+    ({"say": HEAP_WORDS, "create_exit": 5}, "Cannot create Java VM.", 5),
+    ({"app_exit": "3:300"}, "Java VM exited with code 3.", 3),
+    ({"app_exit": "0:300"}, None, 0),
+    ({"app_abort": 300}, "Java VM aborted.", 1),
+], ids=["abort-during-creation", "exit-during-creation", "exit-3", "exit-0", "abort"])
+def test_vm_end_is_reported_and_the_process_ends_with_its_code(host, scenario, message, code):
+    workdir = host.workdir(scenario)
+    result = host.run(["execute", workdir.entry, "arg"])
+    assert result.returncode == code, result
+    assert result.stdout == BANNER + (f"{message}\n" if message else ""), result
+    for line in scenario.get("say", []):
+        assert line in result.stderr, result
+    transcript = workdir.transcript()
+    assert hooks_of(transcript, 0) == CONSOLE_HOOKS
+    assert transcript.has("exit-hook") or transcript.has("abort-hook"), transcript
+
+
+def test_runtime_library_in_the_bin_folder_is_loaded_first(host):
+    workdir = host.workdir(vm=RUNTIME_VM)
+    result, transcript = run_until_ctrl_c(host, workdir, [workdir.entry, "arg"])
+    assert_stopped_by_host(result, transcript)
+    assert transcript.events("runtime") == [("71",)]
+    assert transcript.main_args() == ["arg"]
+
+
+def test_relative_workdir_keeps_the_plain_library_search(host, scm_exe):
+    workdir = host.workdir(vm=RUNTIME_VM, name="wd")
+    # The fixture itself: the standard search does not find the C library in bin\.
+    reply = ScmClient(host.session, scm_exe).reply("loadlib", win_path(workdir.vm_dir / "jvm.dll"))
+    assert reply["error"] == ERROR_MOD_NOT_FOUND
+    result = host.run(["execute", "wrkdir=wd"])
+    assert result.returncode == 0, result
+    assert result.stdout == BANNER + f'Cannot load Java VM library "{library_path("wd")}".\n', result
+    assert workdir.transcript().lines == []
+
+
+def test_no_workdir_searches_for_no_vm(host):
+    """Without a working directory a "(null)" folder beside the executable, the first
+    place the library search looks, must not give the process its VM."""
+    exe = shutil.copy(host.exe, host.folder)
+    decoy = host.workdir(name="(null)")
+    result = host.start(["execute", "arg"], exe=exe).finish()
+    assert result.returncode == 0, result
+    assert result.stdout == BANNER + f'Cannot load Java VM library "{library_path("(null)")}".\n', result
+    assert decoy.transcript().lines == [], "the VM in the (null) folder was loaded"

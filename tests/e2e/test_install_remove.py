@@ -86,6 +86,14 @@ def test_install_registers_the_service_with_its_options(service, arguments, join
     assert_not_installed(service)
 
 
+@pytest.mark.parametrize("install, remove", [("INSTALL", "REMOVE"), ("Install", "Remove"), ("iNsTaLl", "rEmOvE")])
+def test_install_and_remove_words_ignore_case(service, install, remove):
+    assert service.command(install, "arg").stdout == INSTALLED
+    assert stored_options(service) == (REG_SZ, b"arg\0")
+    assert service.command(remove).stdout == REMOVED
+    assert service.scm.query()["error"] == ERROR_SERVICE_DOES_NOT_EXIST
+
+
 def test_second_install_fails_and_leaves_the_first_untouched(service):
     assert service.install("wrkdir=Z:\\first|one").stdout == INSTALLED
     second = service.host.folder / "second" / "OstrelServer.exe"

@@ -10,15 +10,20 @@ from scm import (ACCEPT_STOP, CONTROL_INTERROGATE, CONTROL_START, CONTROL_STOP,
                  ERROR_SERVICE_NOT_ACTIVE, OPTIONS_VALUE, PARAMETERS_KEY, REG_EXPAND_SZ, REG_SZ, RUNNING,
                  SERVICE_NAME, SERVICE_WIN32_OWN_PROCESS, START_PENDING, STOP_PENDING, STOPPED, StatusReport,
                  parse_traces)
-from winehost import MAIN_CLASS, library_path, options_of, start_calls
+from winehost import MAIN_CLASS, RUNTIME_VM, library_path, options_of, start_calls
 
 START_WAIT_HINT = 3000
+ERROR_SERVICE_SPECIFIC_ERROR = 1066
+ERROR_PROCESS_ABORTED = 1067
+# What a real VM prints when its heap cannot be had; the service logs it.
+HEAP_WORDS = ["Error occurred during initialization of VM", "Could not reserve enough space for object heap"]
+VM_WORDS = (f"{SERVICE_NAME} : Java VM", "\n".join(HEAP_WORDS) + "\n")
 # A stop waits for a main that blocks this long (ms); longer than a control's round trip.
 SLOW_MAIN = 3000
 
 
-def report(state, checkpoint=0, wait=0, exit=0, accepted=ANY):
-    return StatusReport(SERVICE_WIN32_OWN_PROCESS, state, accepted, exit, 0, checkpoint, wait)
+def report(state, checkpoint=0, wait=0, exit=0, accepted=ANY, specific=0):
+    return StatusReport(SERVICE_WIN32_OWN_PROCESS, state, accepted, exit, specific, checkpoint, wait)
 
 
 # The start as the service control manager sees it: nothing accepted until RUNNING.
@@ -78,7 +83,7 @@ def test_service_runs_the_application_until_stopped(service):
 
 @pytest.mark.parametrize("scenario, entries, message", [
     ({"missing_class": MAIN_CLASS}, [], "Cannot find main class."),
-    ({"create_result": -1}, [], "Cannot create Java VM."),
+    ({"create_result": -1, "say": HEAP_WORDS}, [], "Cannot create Java VM."),
     ({"main": "throw"}, [], "Exception in main method."),
     ({}, [f"-Dopt{i}" for i in range(21)], "Max. number of Java args exceeded."),
 ], ids=["main-class-missing", "creation-fails", "main-throws", "21-vm-options"])
@@ -87,7 +92,9 @@ def test_start_failure_is_logged_and_the_service_runs_until_stopped(service, sce
     install_entries(service, workdir.entry, *entries)
     service.start()
 
-    event = service.wait_for_event()
+    # The VM's own words, when it said any, come first.
+    words = [VM_WORDS] if "say" in scenario else []
+    event = service.wait_for_event(index=len(words))
     assert event[1] == message
     code = event_code(event)
     assert service.scm.query()["state"] == RUNNING
@@ -98,7 +105,7 @@ def test_start_failure_is_logged_and_the_service_runs_until_stopped(service, sce
     assert signed(stopped["exit"]) == code
     process = service.process()
     assert process.reports == START_REPORTS + [report(STOP_PENDING, 3), report(STOPPED, exit=stopped["exit"])]
-    assert process.events == [event]
+    assert process.events == words + [event]
 
 
 def test_service_without_working_directory_stops_at_once(service):
@@ -207,3 +214,38 @@ def test_dispatcher_started_from_a_console_fails(service):
     events = [event for process in parse_traces(result.stderr).values() for event in process.events]
     assert len(events) == 1, result
     assert event_code(events[0]) == ERROR_FAILED_SERVICE_CONTROLLER_CONNECT
+
+
+
+# The VM ends the process itself, without a stop control: the service says why,
+# its own words first, and stops with the VM's code instead of vanishing.
+@pytest.mark.parametrize("scenario, events, exit, specific", [
+    ({"say": HEAP_WORDS, "create_abort": 1}, [VM_WORDS, "Cannot create Java VM."], ERROR_PROCESS_ABORTED, 0),
+    ({"say": HEAP_WORDS, "create_exit": 5}, [VM_WORDS, "Cannot create Java VM."], ERROR_SERVICE_SPECIFIC_ERROR, 5),
+    ({"app_exit": "3:300"}, ["Java VM exited with code 3."], ERROR_SERVICE_SPECIFIC_ERROR, 3),
+    ({"app_exit": "0:300"}, [], 0, 0),
+    ({"say": HEAP_WORDS, "app_abort": 300}, [VM_WORDS, "Java VM aborted."], ERROR_PROCESS_ABORTED, 0),
+], ids=["abort-during-creation", "exit-during-creation", "exit-3", "exit-0", "abort"])
+def test_vm_end_stops_the_service_with_its_code(service, scenario, events, exit, specific):
+    workdir = service.host.workdir(scenario)
+    install_entries(service, workdir.entry)
+    assert service.scm.start() == 0
+    stopped = service.scm.wait(STOPPED)
+    assert (stopped["exit"], stopped["specific"]) == (exit, specific)
+
+    process = service.process()
+    assert process.controls == [(SERVICE_NAME, CONTROL_START)]
+    assert process.reports == START_REPORTS + [report(STOPPED, exit=exit, specific=specific)]
+    assert [e if e[0] == VM_WORDS[0] else e[1] for e in process.events] == events
+    hooks = workdir.transcript().events("hook")
+    assert [name for _, name, _ in hooks] == ["vfprintf", "exit", "abort"]
+
+
+def test_service_loads_a_runtime_that_brings_its_own_c_library(service):
+    workdir = service.host.workdir(vm=RUNTIME_VM)
+    install_entries(service, workdir.entry, "arg")
+    service.start()
+    transcript = workdir.wait_for_event("main-returned")
+    assert transcript.events("runtime") == [("71",)]
+    assert service.scm.control("stop")[0]["error"] == 0
+    assert service.scm.wait(STOPPED)["exit"] == 0

@@ -23,6 +23,9 @@ WINE = "/usr/lib/wine/wine64"
 WINESERVER = "/usr/lib/wine/wineserver"
 EXE_NAME = "OstrelServer.exe"
 VM_RELATIVE = Path("jre1.6.0", "bin", "client", "jvm.dll")
+# The test VM that imports a stand-in C runtime library, which lies in bin\.
+RUNTIME_VM = "jvm_msvcr71.dll"
+RUNTIME_LIBRARY = "msvcr71.dll"
 
 # Long enough for a loaded machine; a hang still fails instead of blocking.
 DEFAULT_TIMEOUT = 15
@@ -72,7 +75,9 @@ class WineSession:
         self.env.update(
             WINEPREFIX=str(self.prefix),
             WINELOADER=WINE,
-            WINEDLLOVERRIDES="mscoree,mshtml=",
+            # msvcr71 native only, as on Windows: Wine's built-in one would let
+            # a runtime's jvm.dll load without its own C library.
+            WINEDLLOVERRIDES="mscoree,mshtml=;msvcr71=n",
             WINEDEBUG="-all,err+eventlog",
         )
         self.env.update(extra_env or {})
@@ -306,6 +311,8 @@ class WorkDir:
         self.log = self.vm_dir / "testvm.log"
         self.vm_dir.mkdir(parents=True)
         shutil.copyfile(dll, self.vm_dir / "jvm.dll")
+        if Path(dll).name == RUNTIME_VM:
+            shutil.copyfile(Path(dll).with_name(RUNTIME_LIBRARY), self.vm_dir.parent / RUNTIME_LIBRARY)
         if scenario:
             lines = [f"{key}={value}" for key, values in scenario.items()
                      for value in (values if isinstance(values, list) else [values])]

@@ -308,6 +308,13 @@ int CmdErrText(const char* code_text) {
   return Print(0, Field("text", escaped));
 }
 
+// What a plain LoadLibraryA makes of a library: the standard search, for its
+// imports too.
+int CmdLoadLibrary(const char* path) {
+  HMODULE module = LoadLibraryA(path);
+  return Print(module != nullptr ? 0 : GetLastError());
+}
+
 int CmdDeleteKeys(int count, char** sub_keys) {
   int exit_code = 0;
   for (int i = 0; i < count; ++i) {
@@ -426,7 +433,7 @@ int Usage() {
                        " wait <service> <state> <ms> | regkey <key> | regvalue <key> <name> |"
                        " setvalue <key> <name> <type> <hex> | deletekey <key>... | lockkey <key> | errtext <code> |"
                        " message <file> <id> <insert>... | version <file> | resource <file> <type> <id> |"
-                       " sleep\n");
+                       " loadlib <path> | sleep\n");
   return 2;
 }
 
@@ -453,6 +460,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (command == "errtext" && argc == 3) return CmdErrText(argv[2]);
+  if (command == "loadlib" && argc == 3) return CmdLoadLibrary(argv[2]);
   if (command == "regkey" && argc == 3) return CmdRegKey(argv[2]);
   if (command == "regvalue" && argc == 4) return CmdRegValue(argv[2], argv[3]);
   if (command == "setvalue" && argc == 6) return CmdSetValue(argv[2], argv[3], argv[4], argv[5]);

@@ -69,6 +69,17 @@ struct Scenario {
     bool oomArray = false;
     long long oomString = 0;  // 0: never
     std::string receiver;     // empty: no receiver class
+    // What the VM says, and how it ends (hooks.cpp).
+    std::vector<std::string> say;
+    int chatterThreads = 0;
+    int chatterLines = 0;
+    DWORD createDelayMs = 0;
+    enum class End { None, Exit, Abort };
+    End createEnd = End::None;
+    long createExitCode = 0;
+    End appEnd = End::None;
+    long appExitCode = 0;
+    DWORD appEndDelayMs = 0;
 };
 
 // Reads testvm.ini from the home folder; problems in it become violations.
@@ -77,6 +88,24 @@ const Scenario& scenario();
 
 std::string decimal(long long v);
 std::string threadIdText();
+
+// ---- hooks.cpp -------------------------------------------------------------
+// The standard invocation hooks a host may pass as options: "vfprintf",
+// "exit" and "abort", each with its function in extraInfo.
+
+// Takes option `index` when it names a hook: records it and returns true.
+// Checks that hooks come after every user option and carry a function.
+bool takeHookOption(int index, const char* optionString, void* extraInfo);
+
+// Inside JNI_CreateJavaVM, before its result: what the scenario makes the VM
+// say, the slow creation, and an exit or abort during the creation.
+void duringCreation();
+
+// From main: the application thread that ends the VM after a delay.
+void startEndingThread();
+
+// True on a thread that is inside the exit or abort hook: no JNI there.
+bool inEndingHook();
 
 }  // namespace testvm
 

@@ -98,6 +98,53 @@ void applySetting(int lineNo, const std::string& key, const std::string& value) 
             s.oomString = n;
         else
             bad();
+    } else if (key == "say") {
+        s.say.push_back(value);
+    } else if (key == "chatter") {
+        long long lines = 0;
+        const auto colon = value.find(':');
+        if (colon != std::string::npos && parseInteger(value.substr(0, colon), n) && n > 0 && n <= 16 &&
+            parseInteger(value.substr(colon + 1), lines) && lines > 0 && lines <= 10000) {
+            s.chatterThreads = static_cast<int>(n);
+            s.chatterLines = static_cast<int>(lines);
+        } else {
+            bad();
+        }
+    } else if (key == "create_delay") {
+        if (parseInteger(value, n) && n >= 0 && n < 0xFFFFFFFFLL)
+            s.createDelayMs = static_cast<DWORD>(n);
+        else
+            bad();
+    } else if (key == "create_exit" || key == "app_exit") {
+        long long delay = 0;
+        const auto colon = value.find(':');
+        const bool app = key == "app_exit";
+        const std::string code = app ? value.substr(0, colon) : value;
+        if ((!app || colon != std::string::npos) && parseInteger(code, n) && n >= -0x7FFFFFFFLL - 1 &&
+            n <= 0x7FFFFFFF && (!app || (parseInteger(value.substr(colon + 1), delay) && delay >= 0))) {
+            if (app) {
+                s.appEnd = Scenario::End::Exit;
+                s.appExitCode = static_cast<long>(n);
+                s.appEndDelayMs = static_cast<DWORD>(delay);
+            } else {
+                s.createEnd = Scenario::End::Exit;
+                s.createExitCode = static_cast<long>(n);
+            }
+        } else {
+            bad();
+        }
+    } else if (key == "create_abort") {
+        if (value == "1")
+            s.createEnd = Scenario::End::Abort;
+        else
+            bad();
+    } else if (key == "app_abort") {
+        if (parseInteger(value, n) && n >= 0 && n < 0xFFFFFFFFLL) {
+            s.appEnd = Scenario::End::Abort;
+            s.appEndDelayMs = static_cast<DWORD>(n);
+        } else {
+            bad();
+        }
     } else if (key == "receiver") {
         if (!value.empty())
             s.receiver = value;

@@ -210,6 +210,10 @@ Env* enter(JNIEnv* jenv, const char* fn, std::initializer_list<std::string> args
     line.insert(line.end(), args.begin(), args.end());
     emit(line);
 
+    if (inEndingHook()) {
+        violation(std::string(fn) + ": called from the VM's exit or abort hook");
+        return nullptr;
+    }
     const auto it = g_envs.find(jenv);
     if (it == g_envs.end()) {
         violation(std::string(fn) + ": JNIEnv " + pointerText(jenv) + " was not handed out by the VM");
@@ -356,6 +360,7 @@ void runMain(Env* e, const std::vector<Obj*>& args) {
         ++started;
     }
     emit({"app-threads", decimal(started)});
+    startEndingThread();
 
     if (s.main == Scenario::Main::Block) Sleep(s.blockMs);
     Guard g;
@@ -763,7 +768,10 @@ bool checkVm(JavaVM* vm, const char* fn) {
     return false;
 }
 
-void recordInvoke(const char* fn) { emit({"jni", threadIdText(), fn}); }
+void recordInvoke(const char* fn) {
+    emit({"jni", threadIdText(), fn});
+    if (inEndingHook()) violation(std::string(fn) + ": called from the VM's exit or abort hook");
+}
 
 jint JNICALL jniAttachCurrentThread(JavaVM* vm, void** penv, void* args) {
     Guard g;
@@ -922,15 +930,19 @@ std::string versionText(jint version) {
     return buf;
 }
 
-// Unused in the build without the entry point.
-[[maybe_unused]] jint create(JavaVM** pvm, void** penv, void* args) {
+// The first half of JNI_CreateJavaVM: the record of the arguments and their
+// checks. Unused in the build without the entry point.
+[[maybe_unused]] jint checkCreation(JavaVM** pvm, void** penv, void* args) {
     const auto* a = static_cast<const JavaVMInitArgs*>(args);
     if (a) {
         emit({"create", "version=" + versionText(a->version), "nOptions=" + decimal(a->nOptions),
               "ignoreUnrecognized=" + decimal(a->ignoreUnrecognized)});
         if (a->options)
-            for (jint i = 0; i < a->nOptions; ++i)
-                emit({"option", decimal(i), escapeNarrow(a->options[i].optionString)});
+            for (jint i = 0; i < a->nOptions; ++i) {
+                const JavaVMOption& o = a->options[i];
+                if (!o.optionString || !takeHookOption(static_cast<int>(i), o.optionString, o.extraInfo))
+                    emit({"option", decimal(i), escapeNarrow(o.optionString)});
+            }
     } else {
         emit({"create", "(null)"});
     }
@@ -960,6 +972,11 @@ std::string versionText(jint version) {
             return JNI_EINVAL;
         }
     }
+    return JNI_OK;
+}
+
+// The second half, once the VM has had its say: the scenario's result, or the VM.
+[[maybe_unused]] jint finishCreation(JavaVM** pvm, void** penv) {
     if (scenario().createResult != 0) return static_cast<jint>(scenario().createResult);
 
     populate();
@@ -978,11 +995,25 @@ std::string versionText(jint version) {
 
 #ifndef TESTVM_NO_ENTRY
 extern "C" JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** pvm, void** penv, void* args) {
+    jint result;
+    {
+        testvm::Guard g;
+        result = testvm::checkCreation(pvm, penv, args);
+    }
+    // Without the lock: the VM prints through its host's hook, takes its time,
+    // or ends the process here, while the host's other threads go on.
+    if (result == JNI_OK) testvm::duringCreation();
     testvm::Guard g;
-    const jint result = testvm::create(pvm, penv, args);
+    if (result == JNI_OK) result = testvm::finishCreation(pvm, penv);
     testvm::emit({"create-result", testvm::decimal(result)});
     return result;
 }
+#endif
+
+#ifdef TESTVM_IMPORTS_RUNTIME
+// A real import of the stand-in C runtime library: without it found, this DLL
+// does not load at all.
+extern "C" __declspec(dllimport) int testvm_runtime_marker();
 #endif
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID reserved) {
@@ -992,6 +1023,9 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID reserved) {
         testvm::setHomeFolder(self);
         testvm::buildTables();
         testvm::emit({"load", testvm::decimal(GetCurrentProcessId())});
+#ifdef TESTVM_IMPORTS_RUNTIME
+        testvm::emit({"runtime", testvm::decimal(testvm_runtime_marker())});
+#endif
         testvm::loadScenario();
     } else if (reason == DLL_PROCESS_DETACH) {
         if (reserved) {

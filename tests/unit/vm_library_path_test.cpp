@@ -39,4 +39,20 @@ TEST(VmLibraryPath, VeryLongDirectoryIsBuiltWhole) {
   EXPECT_FALSE(VmLibraryPathFits(path.get()));
 }
 
+TEST(VmLibraryPath, RuntimeLibrariesLieInTheBinFolder) {
+  OwnedString path = BuildRuntimeLibraryPath("C:\\app", "msvcr71.dll");
+  ASSERT_TRUE(path);
+  EXPECT_STREQ(path.get(), "C:\\app\\jre1.6.0\\bin\\msvcr71.dll");
+}
+
+TEST(VmLibraryPath, OnlyDriveAndUncPathsAreAbsolute) {
+  for (const char* absolute : {"C:\\app", "z:\\", "\\\\server\\share\\app", "\\\\"}) {
+    EXPECT_TRUE(IsAbsoluteDirectory(absolute)) << absolute;
+  }
+  for (const char* relative : {"app", "C:app", "C:", "\\app", ".\\app", "1:\\app", "", "/app", "C:/app"}) {
+    EXPECT_FALSE(IsAbsoluteDirectory(relative)) << relative;
+  }
+  EXPECT_FALSE(IsAbsoluteDirectory(nullptr));
+}
+
 }  // namespace

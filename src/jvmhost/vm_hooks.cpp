@@ -1,0 +1,137 @@
+#include "jvmhost/vm_hooks.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdarg>
+
+#include "entry/lock.h"
+#include "entry/reporting.h"
+#include "jvmhost/vm_output.h"
+
+namespace {
+
+constexpr char kPrintHookName[] = "vfprintf";
+constexpr char kExitHookName[] = "exit";
+constexpr char kAbortHookName[] = "abort";
+// What an abort ends the process with, as a real VM does after its hook.
+constexpr UINT kAbortExitCode = 1;
+
+enum VmPhase : int { kNotCreated, kCreating, kCreated };
+std::atomic<int> vm_phase{kNotCreated};
+
+// Who ends the process: the first to claim it. A VM exit that comes first makes
+// the host wait for it; one that comes after the host's end began finds the
+// process already on its way out.
+enum ProcessEnd : int { kOpen, kHostEnding, kVmEnding };
+std::atomic<int> process_end{kOpen};
+
+// The VM's threads print at the same time.
+Lock output_lock;
+VmOutputTail vm_output;
+
+[[noreturn]] void WaitForTheEnd() {
+  for (;;) {
+    Sleep(INFINITE);
+  }
+}
+
+enum class VmEnd { kExit, kAbort };
+
+[[noreturn]] void EndProcessForVm(VmEnd end, jint code) {
+  const UINT process_code = end == VmEnd::kAbort ? kAbortExitCode : static_cast<UINT>(code);
+  int expected = kOpen;
+  if (!process_end.compare_exchange_strong(expected, kVmEnding)) {
+    if (expected == kVmEnding) {
+      WaitForTheEnd();  // another VM exit is under way and ends the process
+    }
+    // The host's end has begun (it reported whatever there was to report), but
+    // the process must still end with the VM's code, also when this runs while
+    // the process detaches its libraries.
+    TerminateProcess(GetCurrentProcess(), process_code);
+    ExitProcess(process_code);
+  }
+  const bool during_creation = vm_phase.load() != kCreated;
+  if (during_creation) {
+    ReportVmFailure("Cannot create Java VM.");
+  } else if (end == VmEnd::kAbort) {
+    ReportVmFailure("Java VM aborted.");
+  } else if (code != 0) {
+    char message[64];
+    std::snprintf(message, sizeof(message), "Java VM exited with code %ld.", static_cast<long>(code));
+    ReportVmFailure(message);
+  }
+  // STOPPED before the process ends, or the service manager records an
+  // unexpected end and nothing of why; the first STOPPED sent stays the only one.
+  if (end == VmEnd::kAbort) {
+    ReportServiceStopped(ERROR_PROCESS_ABORTED, 0);
+  } else if (during_creation || code != 0) {
+    ReportServiceStopped(ERROR_SERVICE_SPECIFIC_ERROR, static_cast<DWORD>(code));
+  } else {
+    ReportServiceStatus(SERVICE_STOPPED, LastErrorCode(), 0);
+  }
+  ExitProcess(process_code);
+}
+
+}  // namespace
+
+std::size_t AddVmHookOptions(JavaVMOption* options, std::size_t first) {
+  std::size_t count = first;
+  // The option strings are the invocation interface's own names; the VM reads
+  // them, never writes them.
+  if (!IsConsoleMode()) {
+    options[count].optionString = const_cast<char*>(kPrintHookName);
+    options[count++].extraInfo = reinterpret_cast<void*>(&VmPrintHook);
+  }
+  options[count].optionString = const_cast<char*>(kExitHookName);
+  options[count++].extraInfo = reinterpret_cast<void*>(&VmExitHook);
+  options[count].optionString = const_cast<char*>(kAbortHookName);
+  options[count++].extraInfo = reinterpret_cast<void*>(&VmAbortHook);
+  return count;
+}
+
+void MarkVmCreating() { vm_phase.store(kCreating); }
+
+void MarkVmCreated() { vm_phase.store(kCreated); }
+
+void ReportVmFailure(const char* message) {
+  const DWORD error = GetLastError();
+  char text[kVmOutputLimit + 1];
+  bool said;
+  {
+    LockGuard guard(output_lock);
+    said = vm_output.Take(text);
+  }
+  if (said) {
+    ReportVmOutput(text);
+  }
+  SetLastError(error);
+  ReportError(message);
+}
+
+void BeginHostExit() {
+  int expected = kOpen;
+  if (!process_end.compare_exchange_strong(expected, kHostEnding)) {
+    WaitForTheEnd();
+  }
+}
+
+// The stream belongs to the VM's own C runtime, not ours: it is never touched,
+// and nothing is written anywhere but into the tail.
+jint JNICALL VmPrintHook(FILE* /*stream*/, const char* format, va_list args) {
+  char chunk[kVmOutputLimit + 1];
+  const int length = std::vsnprintf(chunk, sizeof(chunk), format, args);
+  if (length < 0) {
+    return length;
+  }
+  const bool cut = static_cast<std::size_t>(length) >= sizeof(chunk);
+  {
+    LockGuard guard(output_lock);
+    vm_output.Append(chunk, cut ? sizeof(chunk) - 1 : static_cast<std::size_t>(length), cut);
+  }
+  return length;
+}
+
+void JNICALL VmExitHook(jint code) { EndProcessForVm(VmEnd::kExit, code); }
+
+void JNICALL VmAbortHook() { EndProcessForVm(VmEnd::kAbort, 0); }

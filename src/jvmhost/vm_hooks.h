@@ -1,0 +1,43 @@
+#ifndef OSTREL_JVMHOST_VM_HOOKS_H
+#define OSTREL_JVMHOST_VM_HOOKS_H
+
+#include <jni.h>
+
+#include <cstddef>
+#include <cstdio>
+
+// The standard invocation hooks the host hands the Java VM, and what follows
+// when the VM uses them. A real VM ends the process by itself (System.exit, or
+// an abort during its creation); through these hooks the host hears of it
+// first, says why, and reports STOPPED before the process ends.
+
+/// At most this many hook options follow the user's VM options.
+constexpr std::size_t kMaxVmHookOptions = 3;
+
+/// Fills options[first ...] with the hooks: "vfprintf" in service mode (the
+/// VM's standard streams lead nowhere there), then "exit" and "abort". Returns
+/// the number of options in all.
+std::size_t AddVmHookOptions(JavaVMOption* options, std::size_t first);
+
+/// Tells the hooks whether the VM is being created or has been: an exit during
+/// the creation is a failed creation. Run thread.
+void MarkVmCreating();
+void MarkVmCreated();
+
+/// Reports a failure of the VM through ReportError. In service mode, when the VM
+/// has said something through its output hook, its words go first, as an event
+/// of their own, and are then forgotten. Leaves the last error for ReportError
+/// as it found it.
+void ReportVmFailure(const char* message);
+
+/// The host's own way out of the process (main returning). Returns when the
+/// host may end the process. Once the VM has begun to end it, never returns:
+/// the process ends with the VM's code, not with the host's.
+void BeginHostExit();
+
+/// The hooks themselves, as the VM calls them, on any thread. They never return.
+jint JNICALL VmPrintHook(FILE* stream, const char* format, va_list args);
+[[noreturn]] void JNICALL VmExitHook(jint code);
+[[noreturn]] void JNICALL VmAbortHook();
+
+#endif

@@ -1,0 +1,142 @@
+"""Real Java code inside the host: the test application (tests/javaapp) on the
+real Java VM (Avian, realvm.py), in a console and as a service, under Wine.
+
+The test connects to the application's server from Linux: its answer proves
+that the Java code runs inside the host's process, with the arguments, system
+properties and working directory the host gave it. Stopping the host must close
+the port and end the process.
+"""
+
+import time
+from collections import namedtuple
+
+import pytest
+
+from realvm import CLASSES, PORT_PROPERTY, SERVER_THREAD, JavaApp, code_points, wait_gone
+from scm import RUNNING, STOPPED
+from test_service import event_code, install_entries, signed
+from winehost import EXE_NAME, win_path
+
+pytestmark = pytest.mark.usefixtures("real_vm")
+
+ERROR_SERVICE_SPECIFIC_ERROR = 1066
+
+BANNER = "Running Ostrel Server."
+ANSWERED = "FileServer: answered a client"
+# The host registers its console handler right after main returns; nothing measures it.
+SETTLE = 0.5
+SLOW_MAIN = "block:20000"
+THROWN = ("java/lang/IllegalStateException: main throws, as asked",
+          "  at vantor/str/diskarray/rmi/FileServer.main")
+# Eighteen properties besides the class path and the port: 20 VM options, the most
+# the host passes. The VM reads option strings as UTF-8, not in the ANSI code page
+# as a Windows VM should, so their values stay ASCII.
+PROPERTIES = {f"fileserver.p{i:02}": value for i, value in enumerate(
+    ["plain", "with blank", "", "a=b", "x|y", 'say "hi"', "C:\\dir\\", "%PATH%", "-Dnot.an.option"]
+    + [f"value {i}" for i in range(9, 18)])}
+
+# args: the application's arguments; locale: LC_ALL of the host (None: as the
+# session has it); workdir: the working directory's name.
+Arguments = namedtuple("Arguments", "args locale workdir")
+ARGUMENTS = {
+    "ascii": Arguments(["first", "second arg", 'say "hi"', "", "x\\y", "-", "-dlower"], None, "wd"),
+    # 0xE9, 0x80 (U+20AC, not U+0080): the ANSI code page's characters, not its bytes.
+    "cp1252": Arguments(["é", "€", "naïve"], "C.UTF-8", "wd-é"),
+    # 0x83 0x7C and 0x95 0x5C: trail bytes "|" and "\" (the directory name ends in one).
+    "cp932": Arguments(["ポ", "表", "ｱ", "aポb"], "ja_JP.UTF-8", "wd-ポ表"),
+}
+
+# main: how the application's main behaves; properties: extra -D options it reads
+# back; host: the host's own line after the application's; answers: whether its
+# server runs (without the main class it never does).
+Console = namedtuple("Console", "arguments main properties class_path host answers", defaults=(
+    "ascii", None, {}, True, None, True))
+
+
+@pytest.mark.parametrize("case", [
+    pytest.param(Console("ascii"), id="arguments"),
+    pytest.param(Console("cp1252"), id="cp1252-arguments"),
+    pytest.param(Console("cp932"), id="cp932-arguments"),
+    pytest.param(Console(properties=PROPERTIES), id="twenty-vm-options"),
+    pytest.param(Console(main="throw", host="Exception in main method."), id="main-throws"),
+    pytest.param(Console(class_path=False, host="Cannot find main class.", answers=False),
+                 id="main-class-missing"),
+    # No handler of the host yet, and the VM has none: Wine's default one ends the process.
+    pytest.param(Console(main=SLOW_MAIN), id="ctrl-c-during-slow-main"),
+])
+def test_java_application_runs_in_the_console_until_ctrl_c(host, case):
+    args, locale, name = ARGUMENTS[case.arguments]
+    app = JavaApp.install(host.folder / name)
+    entries = app.entries(*args, main=case.main, class_path=case.class_path)
+    entries[1:1] = [f"-D{key}={value}" for key, value in case.properties.items()]
+    assert not case.properties or len(entries) - 1 - len(args) == 20
+
+    run = host.start(["execute", *entries], env_extra={"LC_ALL": locale} if locale else None)
+    expected = [BANNER] + (app.lines(args, case.main) if case.answers else []) + (
+        [case.host] if case.host else [])
+    run.wait_for_output(expected[-1] + "\n")
+    if case.answers:
+        names = [PORT_PROPERTY, "java.class.path", *case.properties]
+        answer = app.ask(*names)
+        expected.append(ANSWERED)
+        assert answer["args"] == [code_points(arg) for arg in args]
+        assert answer["cwd"] == app.workdir.win
+        assert answer["properties"] == {PORT_PROPERTY: str(app.port), "java.class.path": win_path(CLASSES),
+                                        **case.properties}
+        assert SERVER_THREAD in answer["threads"], answer
+    else:
+        assert not app.listening()
+    time.sleep(SETTLE)
+    assert run.alive(), f"the host ended on its own: {run.finish()!r}"
+    run.interrupt()
+    result = run.finish()
+
+    app.assert_closed()
+    assert result.returncode == 0, result
+    assert result.stdout == "".join(line + "\n" for line in expected), result
+    if case.main == "throw":
+        assert all(line in result.stderr for line in THROWN), result
+    else:
+        assert result.stderr == "", result
+
+
+# session: the service session's fixture; stop: whether the test stops the
+# service; exit: the (win32, specific) exit codes of STOPPED, "event" for the
+# code of the host's event.
+Service = namedtuple("Service", "arguments session main stop exit event", defaults=(
+    "ascii", "service", None, True, (0, 0), None))
+
+
+@pytest.mark.parametrize("case", [
+    pytest.param(Service(), id="arguments"),
+    pytest.param(Service("cp932", "cp932_service"), id="cp932-arguments"),
+    pytest.param(Service(main="throw", exit="event", event="Exception in main method."), id="main-throws"),
+    # The VM's own end: the host hears it through the "exit" hook and reports it.
+    pytest.param(Service(main="exit:3:2000", stop=False, exit=(ERROR_SERVICE_SPECIFIC_ERROR, 3)),
+                 id="system-exit-3"),
+])
+def test_java_application_runs_as_a_service_until_it_ends(request, case):
+    service = request.getfixturevalue(case.session)
+    # Empty entries are dropped from the stored options.
+    args = [arg for arg in ARGUMENTS[case.arguments].args if arg]
+    app = JavaApp.install(service.host.folder / ARGUMENTS[case.arguments].workdir)
+    install_entries(service, *app.entries(*args, main=case.main))
+
+    service.start()
+    answer = app.ask(PORT_PROPERTY, wait=True)
+    assert answer["args"] == [code_points(arg) for arg in args]
+    assert answer["cwd"] == app.workdir.win
+    assert answer["properties"] == {PORT_PROPERTY: str(app.port)}
+    assert SERVER_THREAD in answer["threads"], answer
+    if case.event:
+        event = service.wait_for_event()
+        assert event[1] == case.event
+        assert service.scm.query()["state"] == RUNNING
+    if case.stop:
+        assert service.scm.control("stop")[0]["error"] == 0
+    stopped = service.scm.wait(STOPPED)
+
+    app.assert_closed()
+    assert wait_gone(service.host.session.prefix, EXE_NAME) == [], "the service process still runs"
+    exit_codes = (signed(stopped["exit"]), stopped["specific"])
+    assert exit_codes == ((event_code(event), 0) if case.exit == "event" else case.exit), stopped
