@@ -51,17 +51,6 @@ class Host : public ::testing::Test {
     for (const auto& e : fake.Events()) messages.push_back(e.strings.at(1));
     return messages;
   }
-
-  // Each event's message; the VM's own words marked "VM: ".
-  std::vector<std::string> EventTexts() {
-    std::vector<std::string> texts;
-    for (const auto& e : fake.Events()) {
-      const bool words = e.strings.at(0) == "OstrelServer : Java VM";
-      if (!words) EXPECT_EQ(e.strings.at(0).rfind("OstrelServer : ERROR : ", 0), 0u) << e.strings.at(0);
-      texts.push_back((words ? "VM: " : "") + e.strings.at(1));
-    }
-    return texts;
-  }
 };
 
 // Index of the first transcript line for which `match` holds, or -1.
@@ -157,30 +146,6 @@ TEST_F(Host, RuntimeLibraryIsPreloadedWithTheErrorBoxesOff) {
   EXPECT_EQ(dir.Problems(), "");
 }
 
-// The hooks follow the user's options and never count against their limit.
-TEST_F(Host, HooksComeAfterTwentyUserOptions) {
-  VmWorkDir dir("hooks", "");
-  std::vector<std::string> list{dir.WorkDirEntry()};
-  for (int i = 0; i < 20; ++i) list.push_back("-Dopt" + std::to_string(i));
-  SetEntries(list);
-  std::thread run(RunTheHost);
-  ASSERT_TRUE(dir.WaitFor("main-returned", 10s)) << dir.Problems();
-  ShutdownHost();
-  run.join();
-  std::vector<std::string> options;
-  std::vector<std::string> hooks;
-  for (const auto& line : dir.Transcript()) {
-    if (line.at(0) == "option") options.push_back(line.at(1) + "=" + line.at(2));
-    if (line.at(0) == "hook") hooks.push_back(line.at(1) + "=" + line.at(2) + ":" + line.at(3));
-  }
-  ASSERT_EQ(options.size(), 20u);
-  EXPECT_EQ(options.front(), "0=-Dopt0");
-  EXPECT_EQ(options.back(), "19=-Dopt19");
-  // Service mode: the VM's output goes to the host, which keeps it for the log.
-  EXPECT_EQ(hooks, std::vector<std::string>({"20=vfprintf:set", "21=exit:set", "22=abort:set"}));
-  EXPECT_EQ(dir.Problems(), "");
-}
-
 // A stop while the VM is being created: the creation is let finish, main is
 // never called, and the run ends as soon as the creation returns.
 TEST_F(Host, StopDuringCreationSkipsMain) {
@@ -205,61 +170,6 @@ TEST_F(Host, StopDuringCreationSkipsMain) {
   EXPECT_TRUE(dir.Calls("FindClass").empty());
   EXPECT_EQ(dir.Problems(), "");
 }
-
-// The VM ends the process itself (System.exit, an abort): the host says why and
-// reports STOPPED first, and the process ends with the VM's code.
-struct VmEndCase {
-  const char* name;
-  const char* scenario;
-  std::vector<std::string> events;  // EventTexts()
-  DWORD exit_code;
-  DWORD specific_code;
-  UINT process_code;
-};
-
-class VmEnd : public Host, public ::testing::WithParamInterface<VmEndCase> {};
-
-TEST_P(VmEnd, IsReportedBeforeTheServiceStops) {
-  const VmEndCase& c = GetParam();
-  VmWorkDir dir(std::string("end_") + c.name, c.scenario);
-  SetEntries({dir.WorkDirEntry()});
-  // The run thread may itself end in the (faked) ExitProcess, which never returns.
-  std::thread(RunTheHost).detach();
-  ASSERT_TRUE(fake.WaitForProcessEnd(10000)) << dir.Problems();
-  EXPECT_EQ(fake.exit_codes, std::vector<UINT>({c.process_code}));
-  EXPECT_EQ(EventTexts(), c.events);
-  const auto calls = fake.StatusCalls();
-  ASSERT_FALSE(calls.empty());
-  const SERVICE_STATUS& last = calls.back().status;
-  EXPECT_EQ(last.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
-  EXPECT_EQ(last.dwWin32ExitCode, c.exit_code);
-  EXPECT_EQ(last.dwServiceSpecificExitCode, c.specific_code);
-  EXPECT_EQ(dir.Problems(), "");
-}
-
-const char kHeapWords[] = "Error occurred during initialization of VM\nCould not reserve enough space for object heap\n";
-
-INSTANTIATE_TEST_SUITE_P(
-    Hooks, VmEnd,
-    ::testing::Values(
-        VmEndCase{"exit_during_creation", "say=Invalid maximum heap size: -Xmx99999g\ncreate_exit=7\n",
-                  {"VM: Invalid maximum heap size: -Xmx99999g\n", "Cannot create Java VM."},
-                  ERROR_SERVICE_SPECIFIC_ERROR, 7, 7},
-        VmEndCase{"exit_0_during_creation", "create_exit=0\n", {"Cannot create Java VM."},
-                  ERROR_SERVICE_SPECIFIC_ERROR, 0, 0},
-        VmEndCase{"abort_during_creation",
-                  "say=Error occurred during initialization of VM\n"
-                  "say=Could not reserve enough space for object heap\ncreate_abort=1\n",
-                  {std::string("VM: ") + kHeapWords, "Cannot create Java VM."}, ERROR_PROCESS_ABORTED, 0, 1},
-        VmEndCase{"exit_3_from_the_application", "app_exit=3:100\n", {"Java VM exited with code 3."},
-                  ERROR_SERVICE_SPECIFIC_ERROR, 3, 3},
-        VmEndCase{"negative_exit_from_the_application", "app_exit=-2:100\n", {"Java VM exited with code -2."},
-                  ERROR_SERVICE_SPECIFIC_ERROR, 0xFFFFFFFEu, 0xFFFFFFFEu},
-        VmEndCase{"exit_0_from_the_application", "app_exit=0:100\n", {}, 0, 0, 0},
-        // What the VM said while it was created is still there when it aborts.
-        VmEndCase{"abort_from_the_application", "say=Warning: low memory\napp_abort=100\n",
-                  {"VM: Warning: low memory\n", "Java VM aborted."}, ERROR_PROCESS_ABORTED, 0, 1}),
-    [](const ::testing::TestParamInfo<VmEndCase>& info) { return std::string(info.param.name); });
 
 // Several VM threads print at once; the host keeps the last 2 KiB, line by line intact.
 TEST_F(Host, VmWordsAreTheLastTwoKilobytesOfWholeLines) {

@@ -292,7 +292,9 @@ HEAP_WORDS = ["Error occurred during initialization of VM", "Could not reserve e
     ({"app_exit": "3:300"}, "Java VM exited with code 3.", 3),
     ({"app_exit": "0:300"}, None, 0),
     ({"app_abort": 300}, "Java VM aborted.", 1),
-], ids=["abort-during-creation", "exit-during-creation", "exit-3", "exit-0", "abort"])
+    # A Unix parent sees the low byte of the code, here of 0xFFFFFFFE.
+    ({"app_exit": "-2:300"}, "Java VM exited with code -2.", 0xFE),
+], ids=["abort-during-creation", "exit-during-creation", "exit-3", "exit-0", "abort", "exit-negative"])
 def test_vm_end_is_reported_and_the_process_ends_with_its_code(host, scenario, message, code):
     workdir = host.workdir(scenario)
     result = host.run(["execute", workdir.entry, "arg"])
