@@ -13,13 +13,14 @@ TOP = Path(sys.argv[1]).resolve()
 sys.path.insert(0, str(TOP / "tests" / "e2e"))
 
 import realvm  # noqa: E402
+import scm  # noqa: E402
 from scm import ScmClient  # noqa: E402
 from winehost import BUILD_DIR, Background, WineSession, WorkDir, fold, wait_for, win_path  # noqa: E402
 
 DEMO = BUILD_DIR / "demo"
 SCMCLIENT = BUILD_DIR / "scmclient" / "scmclient.exe"
-SERVICE_KEY = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\OstrelServer"
-EVENT_SOURCE_KEY = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\OstrelServer"
+PARAMETERS_KEY = "HKLM\\" + scm.PARAMETERS_KEY
+EVENT_SOURCE_KEY = "HKLM\\" + scm.EVENT_SOURCE_KEY
 
 
 def say(text=""):
@@ -143,7 +144,7 @@ class Demo:
         options = "|".join(app.entries)
         say("  install stores the launch entries, joined by |, in the registry and registers the service:")
         show(f'"{win_path(installed)}" install "{options}"', self.run(installed, "install", options))
-        show(f"reg query {SERVICE_KEY}\\Parameters", self.run("reg", "query", SERVICE_KEY + "\\Parameters"))
+        show(f"reg query {PARAMETERS_KEY}", self.run("reg", "query", PARAMETERS_KEY))
         show(f"reg query {EVENT_SOURCE_KEY}", self.run("reg", "query", EVENT_SOURCE_KEY))
         say("  sc start: the service manager starts the host, which creates the VM and calls main:")
         show("sc start OstrelServer", self.run("sc", "start", "OstrelServer"))

@@ -14,4 +14,8 @@ constexpr char kDisplayName[] = "Ostrel Server";
 constexpr char kParametersKey[] = "SYSTEM\\CurrentControlSet\\Services\\" OSTREL_SERVICE_NAME "\\Parameters";
 constexpr char kOptionsValueName[] = "Options";
 
+/// The event source's registration, under HKEY_LOCAL_MACHINE: it names the
+/// message file that gives the service's events their text.
+constexpr char kEventSourceKey[] = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\" OSTREL_SERVICE_NAME;
+
 #endif

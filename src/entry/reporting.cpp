@@ -99,9 +99,7 @@ void ReportVmOutput(const char* text) {
     return;
   }
   const DWORD error = GetLastError();
-  char line[kEventLineSize];
-  std::snprintf(line, sizeof(line), "%s : Java VM", kServiceName);
-  WriteErrorEvent(line, text);
+  WriteErrorEvent(OSTREL_SERVICE_NAME " : Java VM", text);
   SetLastError(error);
 }
 

@@ -267,7 +267,6 @@ void StartJavaApplication(const StringList& vm_options, const StringList& argume
     return;
   }
   JNIEnv* env = nullptr;
-  MarkVmCreating();
   // A VM that claims success without handing out its pointers is as good as none.
   if (CreateJvm(&init_args, &env) < 0 || java_vm == nullptr || env == nullptr) {
     ReportVmFailure("Cannot create Java VM.");

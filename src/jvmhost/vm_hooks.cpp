@@ -17,8 +17,8 @@ constexpr char kAbortHookName[] = "abort";
 // What an abort ends the process with, as a real VM does after its hook.
 constexpr UINT kAbortExitCode = 1;
 
-enum VmPhase : int { kNotCreated, kCreating, kCreated };
-std::atomic<int> vm_phase{kNotCreated};
+// Until the VM has been created, an exit of the VM is a failed creation.
+std::atomic<bool> vm_created{false};
 
 // Who ends the process: the first to claim it. A VM exit that comes first makes
 // the host wait for it; one that comes after the host's end began finds the
@@ -51,7 +51,7 @@ enum class VmEnd { kExit, kAbort };
     TerminateProcess(GetCurrentProcess(), process_code);
     ExitProcess(process_code);
   }
-  const bool during_creation = vm_phase.load() != kCreated;
+  const bool during_creation = !vm_created.load();
   if (during_creation) {
     ReportVmFailure("Cannot create Java VM.");
   } else if (end == VmEnd::kAbort) {
@@ -90,9 +90,7 @@ std::size_t AddVmHookOptions(JavaVMOption* options, std::size_t first) {
   return count;
 }
 
-void MarkVmCreating() { vm_phase.store(kCreating); }
-
-void MarkVmCreated() { vm_phase.store(kCreated); }
+void MarkVmCreated() { vm_created.store(true); }
 
 void ReportVmFailure(const char* message) {
   const DWORD error = GetLastError();

@@ -19,9 +19,8 @@ constexpr std::size_t kMaxVmHookOptions = 3;
 /// the number of options in all.
 std::size_t AddVmHookOptions(JavaVMOption* options, std::size_t first);
 
-/// Tells the hooks whether the VM is being created or has been: an exit during
-/// the creation is a failed creation. Run thread.
-void MarkVmCreating();
+/// Tells the hooks that the VM has been created: an exit before is a failed
+/// creation. Run thread.
 void MarkVmCreated();
 
 /// Reports a failure of the VM through ReportError. In service mode, when the VM

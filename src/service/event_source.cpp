@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "entry/names.h"
+
 namespace {
 
 constexpr DWORD kTypesSupported = EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE;

@@ -1,10 +1,6 @@
 #ifndef OSTREL_SERVICE_EVENT_SOURCE_H
 #define OSTREL_SERVICE_EVENT_SOURCE_H
 
-/// The event source's registration, under HKEY_LOCAL_MACHINE: it names the
-/// message file that gives the service's events their text.
-constexpr char kEventSourceKey[] = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\OstrelServer";
-
 /// Registers `message_file` (a full path, unquoted) as the event source's
 /// message file: EventMessageFile (REG_EXPAND_SZ) and TypesSupported (REG_DWORD
 /// 7). 1 when both values are stored, else 0; a key this call created is

@@ -7,8 +7,8 @@ import time
 import pytest
 
 from scm import ERROR_MOD_NOT_FOUND, ScmClient
-from winehost import (LIBRARY_BELOW_WORKDIR, MAIN_CLASS, MAIN_SIGNATURE, REPO, RUNTIME_VM, STRING_CLASS,
-                      library_path, options_of, start_calls, win_path)
+from winehost import (HEAP_WORDS, LIBRARY_BELOW_WORKDIR, MAIN_CLASS, MAIN_SIGNATURE, REPO, RUNTIME_VM,
+                      STRING_CLASS, library_path, options_of, start_calls, win_path)
 
 BANNER = "Running Ostrel Server.\n"
 # The host registers its console handler right after main returns, or enters its
@@ -280,8 +280,6 @@ def test_library_path_longer_than_259_characters_is_not_loaded(host, length):
         assert result.stdout == BANNER + f'Cannot load Java VM library "{path}".\n'
         assert workdir.transcript().lines == [], "the VM was loaded"
 
-
-HEAP_WORDS = ["Error occurred during initialization of VM", "Could not reserve enough space for object heap"]
 
 
 # The VM ends the process itself; the host says why, and the process ends with

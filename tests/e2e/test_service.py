@@ -10,13 +10,11 @@ from scm import (ACCEPT_STOP, CONTROL_INTERROGATE, CONTROL_START, CONTROL_STOP,
                  ERROR_SERVICE_NOT_ACTIVE, OPTIONS_VALUE, PARAMETERS_KEY, REG_EXPAND_SZ, REG_SZ, RUNNING,
                  SERVICE_NAME, SERVICE_WIN32_OWN_PROCESS, START_PENDING, STOP_PENDING, STOPPED, StatusReport,
                  parse_traces)
-from winehost import MAIN_CLASS, RUNTIME_VM, library_path, options_of, start_calls
+from winehost import HEAP_WORDS, MAIN_CLASS, RUNTIME_VM, library_path, options_of, start_calls
 
 START_WAIT_HINT = 3000
 ERROR_SERVICE_SPECIFIC_ERROR = 1066
 ERROR_PROCESS_ABORTED = 1067
-# What a real VM prints when its heap cannot be had; the service logs it.
-HEAP_WORDS = ["Error occurred during initialization of VM", "Could not reserve enough space for object heap"]
 VM_WORDS = (f"{SERVICE_NAME} : Java VM", "\n".join(HEAP_WORDS) + "\n")
 # A stop waits for a main that blocks this long (ms); longer than a control's round trip.
 SLOW_MAIN = 3000

@@ -272,6 +272,8 @@ MAIN_CLASS = "vantor/str/diskarray/rmi/FileServer"
 MAIN_SIGNATURE = "([Ljava/lang/String;)V"
 STRING_CLASS = "java/lang/String"
 LIBRARY_BELOW_WORKDIR = "\\jre1.6.0\\bin\\client\\jvm.dll"
+# What a real VM prints when it cannot have its heap (the test VM's "say" lines).
+HEAP_WORDS = ["Error occurred during initialization of VM", "Could not reserve enough space for object heap"]
 
 
 def library_path(directory):
