@@ -13,6 +13,9 @@ target_include_directories(ostrel_jni SYSTEM INTERFACE ${OSTREL_JNI_INCLUDE})
 
 set(OSTREL_WIN_DEFINES WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0501)
 target_compile_definitions(ostrel_core PUBLIC ${OSTREL_WIN_DEFINES})
+# The core's one platform need, the ANSI code page's lead bytes (the native
+# tests link a code page 932 table instead).
+target_sources(ostrel_core PRIVATE ${CMAKE_SOURCE_DIR}/src/launch/ansi_code_page_win32.cpp)
 
 # The product keeps clear of libstdc++'s exception runtime: it stays small and
 # nothing can throw across a WINAPI callback or a JNI frame.
@@ -33,9 +36,10 @@ target_compile_options(ostrel_core PRIVATE ${OSTREL_PRODUCT_FLAGS})
 # with a forced-include header that substitutes recording fakes for platform calls.
 set(OSTREL_PLATFORM_SOURCES
   ${CMAKE_SOURCE_DIR}/src/entry/reporting.cpp
+  ${CMAKE_SOURCE_DIR}/src/entry/output_log.cpp
   ${CMAKE_SOURCE_DIR}/src/entry/console_output.cpp
-  ${CMAKE_SOURCE_DIR}/src/launch/ansi_code_page_win32.cpp
   ${CMAKE_SOURCE_DIR}/src/jvmhost/jvm_host.cpp
+  ${CMAKE_SOURCE_DIR}/src/jvmhost/vm_library.cpp
   ${CMAKE_SOURCE_DIR}/src/jvmhost/console_control.cpp
   ${CMAKE_SOURCE_DIR}/src/jvmhost/vm_hooks.cpp
   ${CMAKE_SOURCE_DIR}/src/launch/registry_value.cpp

@@ -6,6 +6,7 @@
 #include "entry/console_output.h"
 #include "entry/lock.h"
 #include "entry/names.h"
+#include "entry/output_log.h"
 #include "entry/status_record.h"
 
 namespace {
@@ -30,6 +31,12 @@ BOOL SendStatusLocked(DWORD state, DWORD exit_code, DWORD specific_code, DWORD w
   if (service_status.dwCurrentState == SERVICE_STOPPED) {
     return TRUE;
   }
+  // Written before the report: once the manager has it, the process may end.
+  if (state == SERVICE_STOPPED && exit_code == ERROR_SERVICE_SPECIFIC_ERROR) {
+    WriteOutputLogLine("%s stopped (exit code %lu, %lu).", kDisplayName, exit_code, specific_code);
+  } else if (state == SERVICE_STOPPED) {
+    WriteOutputLogLine("%s stopped (exit code %lu).", kDisplayName, exit_code);
+  }
   const StatusFields fields = NextStatusFields(state, &checkpoint_counter);
   service_status.dwCurrentState = state;
   service_status.dwWin32ExitCode = exit_code;
@@ -50,13 +57,13 @@ int FinishReport(BOOL result) {
 
 constexpr std::size_t kEventLineSize = 256;
 
-void WriteErrorEvent(const char* first, const char* second) {
+void WriteEvent(WORD type, const char* first, const char* second) {
   HANDLE source = RegisterEventSourceA(nullptr, kServiceName);
   if (source == nullptr) {
     return;
   }
   const char* strings[2] = {first, second};
-  ReportEventA(source, EVENTLOG_ERROR_TYPE, 0, 0, nullptr, 2, 0, strings, nullptr);
+  ReportEventA(source, type, 0, 0, nullptr, 2, 0, strings, nullptr);
   DeregisterEventSource(source);
 }
 
@@ -91,7 +98,19 @@ void ReportError(const char* message) {
   last_error_code.store(code);
   char line[kEventLineSize];
   std::snprintf(line, sizeof(line), "%s : ERROR : %d", kServiceName, static_cast<int>(code));
-  WriteErrorEvent(line, message);
+  WriteEvent(EVENTLOG_ERROR_TYPE, line, message);
+  WriteOutputLogLine("ERROR %d: %s", static_cast<int>(code), message);
+}
+
+void ReportWarning(DWORD code, const char* message) {
+  if (console_mode) {
+    return;
+  }
+  const DWORD error = GetLastError();
+  char line[kEventLineSize];
+  std::snprintf(line, sizeof(line), "%s : WARNING : %d", kServiceName, static_cast<int>(code));
+  WriteEvent(EVENTLOG_WARNING_TYPE, line, message);
+  SetLastError(error);
 }
 
 void ReportVmOutput(const char* text) {
@@ -99,7 +118,7 @@ void ReportVmOutput(const char* text) {
     return;
   }
   const DWORD error = GetLastError();
-  WriteErrorEvent(OSTREL_SERVICE_NAME " : Java VM", text);
+  WriteEvent(EVENTLOG_ERROR_TYPE, OSTREL_SERVICE_NAME " : Java VM", text);
   SetLastError(error);
 }
 

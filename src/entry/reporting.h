@@ -20,9 +20,16 @@ DWORD LastErrorCode();
 
 /// Console mode: prints the message and a line feed. Service mode: captures
 /// GetLastError() first, then writes an error event (source "OstrelServer",
-/// strings "OstrelServer : ERROR : <code>" and the message); an event source
-/// that cannot be opened drops the event silently. Any thread.
+/// strings "OstrelServer : ERROR : <code>" and the message; an event source
+/// that cannot be opened drops the event silently) and the line "ERROR <code>:
+/// <message>" to the output log when one is open. Any thread.
 void ReportError(const char* message);
+
+/// Service mode: writes a warning event (strings "OstrelServer : WARNING :
+/// <code>" and the message), a trouble the run goes on with. The last error
+/// code, and so the service's exit code, stays as it was. Console mode: does
+/// nothing. Any thread.
+void ReportWarning(DWORD code, const char* message);
 
 /// Service mode: writes what the Java VM itself said (its own text, captured
 /// from its output hook) as an error event of its own, strings
@@ -45,7 +52,8 @@ SERVICE_STATUS* ServiceStatusRecord();
 /// 0 when SetServiceStatus failed, which is reported as "SetServiceStatus".
 /// Console mode: returns 1 at once and touches nothing. Any thread: reports are
 /// serialised. Once STOPPED has been sent nothing more is sent (the call then
-/// returns 1): the first STOPPED is the service's last word.
+/// returns 1): the first STOPPED is the service's last word, and the one the
+/// output log tells, with its exit code.
 int ReportServiceStatus(DWORD state, DWORD exit_code, DWORD wait_hint);
 
 /// Reports STOPPED with `exit_code` and the service-specific `specific_code`

@@ -7,9 +7,10 @@
 #include <cstdlib>
 #include <type_traits>
 
+#include "entry/output_log.h"
 #include "entry/reporting.h"
 #include "jvmhost/vm_hooks.h"
-#include "jvmhost/vm_library_path.h"
+#include "jvmhost/vm_library.h"
 #include "launch/launch_args.h"
 #include "launch/owned_strings.h"
 
@@ -51,11 +52,6 @@ static_assert(std::is_same<decltype(&VmExitHook), void(__stdcall*)(jint)>::value
 static_assert(std::is_same<decltype(&VmAbortHook), void(__stdcall*)()>::value, "the abort hook is __stdcall");
 #endif
 
-// Critical-error boxes off while libraries load: a missing entry point would
-// otherwise open a message box that nobody sees in a service, and the start
-// would hang on it.
-constexpr UINT kQuietErrorMode = SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX;
-
 // The stop protocol. The first stop request moves kIdle to kStopping, does its
 // work and ends in kStopped; a run that ends first moves kIdle to kRunOver, and a
 // request after that does nothing. The run closes its stop event only when no
@@ -75,70 +71,9 @@ std::atomic<jobject> receiver_instance{nullptr};
 
 bool StopRequested() { return stop_state.load() != kIdle; }
 
-void ReportLoadFailure(const char* path, DWORD error) {
-  OwnedString message = FormatString("Cannot load Java VM library \"%s\".", path);
-  // The message is formatted first, so the load's own error is what a service
-  // run captures as its exit code.
-  SetLastError(error);
-  ReportError(message ? message.get() : "Cannot load Java VM library.");
-}
-
-// Loads the C runtime libraries that lie in the runtime's bin folder, by full
-// path, so that jvm.dll finds its import already loaded. Kept for the life of
-// the process, as jvm.dll is. One that fails to load is passed over: the load
-// of jvm.dll then says what is missing.
-void PreloadRuntimeLibraries(const char* directory) {
-  for (const char* name : kRuntimeLibraries) {
-    OwnedString path = BuildRuntimeLibraryPath(directory, name);
-    if (!path || !VmLibraryPathFits(path.get())) {
-      continue;
-    }
-    const DWORD attributes = GetFileAttributesA(path.get());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-      continue;
-    }
-    // The altered search order finds its own neighbours in bin\ first.
-    LoadLibraryExA(path.get(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-  }
-}
-
-HMODULE LoadVmModule(const char* directory, const char* path) {
-  // The altered search order is undefined for a relative path.
-  if (!IsAbsoluteDirectory(directory)) {
-    return LoadLibraryA(path);
-  }
-  PreloadRuntimeLibraries(directory);
-  // jvm.dll's other imports are searched from its own folder first.
-  return LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-}
-
-int LoadJvmLibrary(const char* directory) {
-  OwnedString path = BuildVmLibraryPath(directory);
-  if (!path) {
-    ReportLoadFailure("", ERROR_NOT_ENOUGH_MEMORY);
-    return -1;
-  }
-  if (directory == nullptr) {
-    // "(null)\jre1.6.0\..." would be looked up through the whole library search
-    // path, as the service's account: whoever can make a folder of that name in
-    // any folder on it would have their code run. Not attempted.
-    ReportLoadFailure(path.get(), ERROR_MOD_NOT_FOUND);
-    return -1;
-  }
-  if (!VmLibraryPathFits(path.get())) {
-    ReportLoadFailure(path.get(), ERROR_FILENAME_EXCED_RANGE);
-    return -1;
-  }
-  const UINT previous_mode = SetErrorMode(kQuietErrorMode);
-  HMODULE module = LoadVmModule(directory, path.get());
-  const DWORD error = GetLastError();
-  SetErrorMode(previous_mode);
-  if (module == nullptr) {
-    ReportLoadFailure(path.get(), error);
-    return -1;
-  }
-  vm_library = module;
-  return 0;
+bool LoadVm(const WorkDir& work_dir) {
+  vm_library = LoadJvmLibrary(work_dir);
+  return vm_library != nullptr;
 }
 
 jint CreateJvm(JavaVMInitArgs* init_args, JNIEnv** env) {
@@ -243,7 +178,10 @@ void RegisterReceiver(JNIEnv* env) {
   receiver_instance.store(env->NewGlobalRef(instance));
 }
 
-void StartJavaApplication(const StringList& vm_options, const StringList& arguments, const char* work_dir) {
+// Starts the application; `quiet` ends once the VM has been created (it loads
+// its own libraries, java.dll and zip.dll among them, while it is created).
+void StartJavaApplication(const StringList& vm_options, const StringList& arguments, const char* work_dir,
+                          QuietErrorMode& quiet) {
   if (work_dir != nullptr && !ChangeWorkingDirectory(work_dir)) {
     ReportError("ERROR : _chdir");
   }
@@ -267,8 +205,10 @@ void StartJavaApplication(const StringList& vm_options, const StringList& argume
     return;
   }
   JNIEnv* env = nullptr;
+  const jint created = CreateJvm(&init_args, &env);
+  quiet.Restore();
   // A VM that claims success without handing out its pointers is as good as none.
-  if (CreateJvm(&init_args, &env) < 0 || java_vm == nullptr || env == nullptr) {
+  if (created < 0 || java_vm == nullptr || env == nullptr) {
     ReportVmFailure("Cannot create Java VM.");
     return;
   }
@@ -357,6 +297,7 @@ void RunHost(std::size_t count, const char* const* entries) {
   }
   HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   if (event == nullptr) {
+    ReportError("Cannot create the stop event.");
     return;
   }
   if (run_ended_event == nullptr) {
@@ -371,9 +312,16 @@ void RunHost(std::size_t count, const char* const* entries) {
   if (!SelectVmOptions(entries, count, &vm_options) || !SelectAppArguments(entries, count, &arguments)) {
     ReportError("Out of Memory!");
   } else {
-    const char* work_dir = FindWorkDir(entries, count);
-    if (ReportServiceStatus(SERVICE_RUNNING, 0, 0) && !StopRequested() && LoadJvmLibrary(work_dir) == 0) {
-      StartJavaApplication(vm_options, arguments, work_dir);
+    // Resolved once: the library, its neighbours, the current directory and the
+    // log all come from this one full path, never from a library search.
+    const WorkDir work_dir = ResolveWorkDir(FindWorkDir(entries, count));
+    QuietErrorMode quiet;
+    if (!IsConsoleMode() && work_dir.full) {
+      OpenOutputLog(work_dir.full.get());
+    }
+    if (ReportServiceStatus(SERVICE_RUNNING, 0, 0) && !StopRequested() && LoadVm(work_dir)) {
+      StartJavaApplication(vm_options, arguments, work_dir.full.get(), quiet);
+      quiet.Restore();
       WaitForSingleObject(event, INFINITE);
     }
   }

@@ -4,8 +4,10 @@
 
 #include <atomic>
 #include <cstdarg>
+#include <cstdlib>
 
 #include "entry/lock.h"
+#include "entry/output_log.h"
 #include "entry/reporting.h"
 #include "jvmhost/vm_output.h"
 
@@ -107,6 +109,10 @@ void ReportVmFailure(const char* message) {
   ReportError(message);
 }
 
+bool VmEndUnderWay() { return process_end.load() == kVmEnding; }
+
+void AwaitVmEnd(DWORD timeout_ms) { Sleep(timeout_ms); }
+
 void BeginHostExit() {
   int expected = kOpen;
   if (!process_end.compare_exchange_strong(expected, kHostEnding)) {
@@ -114,18 +120,37 @@ void BeginHostExit() {
   }
 }
 
-// The stream belongs to the VM's own C runtime, not ours: it is never touched,
-// and nothing is written anywhere but into the tail.
+// The stream belongs to the VM's own C runtime, not ours: it is never touched.
+// The text goes to the output log whole, and its end to the tail.
 jint JNICALL VmPrintHook(FILE* /*stream*/, const char* format, va_list args) {
+  va_list again;
+  va_copy(again, args);
   char chunk[kVmOutputLimit + 1];
   const int length = std::vsnprintf(chunk, sizeof(chunk), format, args);
   if (length < 0) {
+    va_end(again);
     return length;
   }
-  const bool cut = static_cast<std::size_t>(length) >= sizeof(chunk);
+  const char* text = chunk;
+  std::size_t size = static_cast<std::size_t>(length);
+  bool cut = false;
+  OwnedString whole;
+  if (size >= sizeof(chunk)) {
+    // Longer than the tail: formatted again, whole, so that its end is kept.
+    // Without the memory, what fits.
+    whole.reset(static_cast<char*>(std::malloc(size + 1)));
+    if (whole && std::vsnprintf(whole.get(), size + 1, format, again) == length) {
+      text = whole.get();
+    } else {
+      size = sizeof(chunk) - 1;
+      cut = true;
+    }
+  }
+  va_end(again);
   {
     LockGuard guard(output_lock);
-    vm_output.Append(chunk, cut ? sizeof(chunk) - 1 : static_cast<std::size_t>(length), cut);
+    AppendToOutputLog(text, size);
+    vm_output.Append(text, size, cut);
   }
   return length;
 }

@@ -1,6 +1,8 @@
 #ifndef OSTREL_JVMHOST_VM_HOOKS_H
 #define OSTREL_JVMHOST_VM_HOOKS_H
 
+#include <windows.h>
+
 #include <jni.h>
 
 #include <cstddef>
@@ -14,9 +16,9 @@
 /// At most this many hook options follow the user's VM options.
 constexpr std::size_t kMaxVmHookOptions = 3;
 
-/// Fills options[first ...] with the hooks: "vfprintf" in service mode (the
-/// VM's standard streams lead nowhere there), then "exit" and "abort". Returns
-/// the number of options in all.
+/// Fills options[first ...] with the hooks: "vfprintf" in service mode (what
+/// the VM says goes to the output log, and its last words to the event log),
+/// then "exit" and "abort". Returns the number of options in all.
 std::size_t AddVmHookOptions(JavaVMOption* options, std::size_t first);
 
 /// Tells the hooks that the VM has been created: an exit before is a failed
@@ -33,6 +35,13 @@ void ReportVmFailure(const char* message);
 /// host may end the process. Once the VM has begun to end it, never returns:
 /// the process ends with the VM's code, not with the host's.
 void BeginHostExit();
+
+/// True once a VM exit or abort has begun to end the process.
+bool VmEndUnderWay();
+
+/// Waits up to `timeout_ms` while a VM exit or abort ends the process, which
+/// may end before it returns.
+void AwaitVmEnd(DWORD timeout_ms);
 
 /// The hooks themselves, as the VM calls them, on any thread. They never return.
 jint JNICALL VmPrintHook(FILE* stream, const char* format, va_list args);

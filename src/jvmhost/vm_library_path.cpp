@@ -2,8 +2,11 @@
 
 #include <cstring>
 
-OwnedString BuildVmLibraryPath(const char* directory) {
-  return FormatString("%s\\%s", directory != nullptr ? directory : "(null)", kVmLibraryRelativePath);
+#include "launch/path_text.h"
+
+OwnedString BuildVmLibraryPath(const char* directory, VmKind kind) {
+  const char* below = kind == VmKind::kClient ? "jre1.6.0\\bin\\client\\jvm.dll" : "jre1.6.0\\bin\\server\\jvm.dll";
+  return JoinPath(directory != nullptr ? directory : "(null)", below);
 }
 
 bool VmLibraryPathFits(const char* path) {
@@ -11,14 +14,6 @@ bool VmLibraryPathFits(const char* path) {
 }
 
 OwnedString BuildRuntimeLibraryPath(const char* directory, const char* name) {
-  return FormatString("%s\\jre1.6.0\\bin\\%s", directory, name);
-}
-
-bool IsAbsoluteDirectory(const char* directory) {
-  if (directory == nullptr) {
-    return false;
-  }
-  const char drive = directory[0];
-  const bool letter = (drive >= 'A' && drive <= 'Z') || (drive >= 'a' && drive <= 'z');
-  return (letter && directory[1] == ':' && directory[2] == '\\') || (drive == '\\' && directory[1] == '\\');
+  OwnedString bin = JoinPath(directory, "jre1.6.0\\bin");
+  return bin ? JoinPath(bin.get(), name) : OwnedString();
 }

@@ -5,16 +5,18 @@
 
 #include "launch/owned_strings.h"
 
-/// The VM library below the working directory.
-constexpr char kVmLibraryRelativePath[] = "jre1.6.0\\bin\\client\\jvm.dll";
+/// The two VMs a Java runtime may have: the client VM, which the host takes
+/// where there is one, and the server VM, the only one of every 64-bit runtime
+/// and of every runtime from Java 9 on.
+enum class VmKind { kClient, kServer };
 
 /// Longest library path the host loads, terminator included (the platform's MAX_PATH).
 constexpr std::size_t kVmLibraryPathLimit = 260;
 
-/// "<directory>\jre1.6.0\bin\client\jvm.dll" as a heap string of any length; a
-/// missing directory shows as "(null)", as the C runtime's formatting renders
-/// it. Null when memory runs out.
-OwnedString BuildVmLibraryPath(const char* directory);
+/// "<directory>\jre1.6.0\bin\client\jvm.dll" (or "...\server\jvm.dll") as a
+/// heap string of any length; a missing directory shows as "(null)", as the C
+/// runtime's formatting renders it. Null when memory runs out.
+OwnedString BuildVmLibraryPath(const char* directory, VmKind kind = VmKind::kClient);
 
 /// True when `path` fits the loader's path limit.
 bool VmLibraryPathFits(const char* path);
@@ -26,10 +28,5 @@ constexpr const char* kRuntimeLibraries[] = {"msvcr71.dll", "msvcr100.dll", "msv
 
 /// "<directory>\jre1.6.0\bin\<name>" as a heap string; null when memory runs out.
 OwnedString BuildRuntimeLibraryPath(const char* directory, const char* name);
-
-/// True for a directory the loader takes as it stands: a drive letter, a colon
-/// and a backslash ("C:\app"), or two backslashes (a UNC path). Relative forms
-/// ("app", "C:app", "\app") and null are not.
-bool IsAbsoluteDirectory(const char* directory);
 
 #endif

@@ -4,13 +4,11 @@
 #include <cstdio>
 #include <cstring>
 
-// NOLINTNEXTLINE(cert-dcl50-cpp): printf-style on purpose, checked by the format attribute
-OwnedString FormatString(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): started just above
-  const int length = std::vsnprintf(nullptr, 0, format, args);
-  va_end(args);
+OwnedString FormatStringV(const char* format, va_list args) {
+  va_list measure;
+  va_copy(measure, args);
+  const int length = std::vsnprintf(nullptr, 0, format, measure);
+  va_end(measure);
   OwnedString result;
   if (length < 0) {
     return result;
@@ -20,12 +18,22 @@ OwnedString FormatString(const char* format, ...) {
   if (!result) {
     return result;
   }
-  va_start(args, format);
-  const int written = std::vsnprintf(result.get(), size, format, args);
-  va_end(args);
+  va_list write;
+  va_copy(write, args);
+  const int written = std::vsnprintf(result.get(), size, format, write);
+  va_end(write);
   if (written != length) {
     result.reset();
   }
+  return result;
+}
+
+// NOLINTNEXTLINE(cert-dcl50-cpp): printf-style on purpose, checked by the format attribute
+OwnedString FormatString(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  OwnedString result = FormatStringV(format, args);
+  va_end(args);
   return result;
 }
 

@@ -1,6 +1,7 @@
 #ifndef OSTREL_LAUNCH_OWNED_STRINGS_H
 #define OSTREL_LAUNCH_OWNED_STRINGS_H
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdio>  // defines the printf flavour on mingw-w64
 #include <cstdlib>
@@ -24,6 +25,8 @@ using OwnedString = std::unique_ptr<char, FreeDeleter>;
 /// Formats into a heap string of exactly the needed size, so no text is ever cut
 /// or written past its buffer. Returns null when memory runs out or the format fails.
 OwnedString FormatString(const char* format, ...) OSTREL_PRINTF_FORMAT(1, 2);
+/// The same with the arguments as a va_list, which it leaves unused (it formats copies).
+OwnedString FormatStringV(const char* format, va_list args) OSTREL_PRINTF_FORMAT(1, 0);
 
 /// Copies `length` bytes of `text` into a new NUL-terminated heap string.
 OwnedString CopyString(const char* text, std::size_t length);

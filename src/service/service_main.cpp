@@ -18,10 +18,14 @@ void WINAPI HostServiceMain(DWORD /*argc*/, LPSTR* /*argv*/) {
     char options[kOptionsBufferSize];
     DWORD size = sizeof(options);
     // A missing or unreadable value is no error: the host runs without entries.
-    if (QueryStringValue(options, &size, HKEY_LOCAL_MACHINE, kParametersKey, kOptionsValueName)) {
-      SplitOptions(options, &entries);
+    // Entries lost for want of memory are: the service would run without them.
+    if (QueryStringValue(options, &size, HKEY_LOCAL_MACHINE, kParametersKey, kOptionsValueName) &&
+        !SplitOptions(options, &entries)) {
+      SetLastError(ERROR_NOT_ENOUGH_MEMORY);  // a failed allocation sets none
+      ReportError("Out of Memory!");
+    } else {
+      RunHost(entries.count(), entries.items());
     }
-    RunHost(entries.count(), entries.items());
   }
   ReportServiceStatus(SERVICE_STOPPED, LastErrorCode(), 0);
   MarkRunEnded();

@@ -6,6 +6,10 @@
 
 #include <windows.h>
 
+#include <io.h>
+
+#include <cstdio>
+
 BOOL WINAPI FakeSetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS status);
 HANDLE WINAPI FakeRegisterEventSourceA(LPCSTR server, LPCSTR source);
 BOOL WINAPI FakeReportEventA(HANDLE source, WORD type, WORD category, DWORD event_id, PSID user, WORD count,
@@ -22,6 +26,14 @@ HMODULE WINAPI FakeLoadLibraryA(LPCSTR path);
 HMODULE WINAPI FakeLoadLibraryExA(LPCSTR path, HANDLE file, DWORD flags);
 [[noreturn]] void WINAPI FakeExitProcess(UINT code);
 BOOL WINAPI FakeTerminateProcess(HANDLE process, UINT code);
+// The redirection of the standard streams to the output log: recorded, not
+// done, so that the test process keeps the output its runner reads.
+BOOL WINAPI FakeSetStdHandle(DWORD which, HANDLE handle);
+BOOL WINAPI FakeSetHandleInformation(HANDLE handle, DWORD mask, DWORD flags);
+int FakeDup2(int from, int to);
+int FakeSetmode(int descriptor, int mode);
+int FakeSetvbuf(FILE* stream, char* buffer, int mode, size_t size);
+FILE* FakeFreopen(const char* path, const char* mode, FILE* stream);
 
 #define SetServiceStatus FakeSetServiceStatus
 #define RegisterEventSourceA FakeRegisterEventSourceA
@@ -37,5 +49,11 @@ BOOL WINAPI FakeTerminateProcess(HANDLE process, UINT code);
 #define LoadLibraryExA FakeLoadLibraryExA
 #define ExitProcess FakeExitProcess
 #define TerminateProcess FakeTerminateProcess
+#define SetStdHandle FakeSetStdHandle
+#define SetHandleInformation FakeSetHandleInformation
+#define _dup2 FakeDup2
+#define _setmode FakeSetmode
+#define setvbuf FakeSetvbuf
+#define freopen FakeFreopen
 
 #endif

@@ -1,5 +1,9 @@
 #include "fakes.h"
 
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
 #include <cstring>
 
 FakePlatform fake;
@@ -37,6 +41,7 @@ void FakePlatform::Reset() {
   error_mode = 0;
   loads.clear();
   exit_codes.clear();
+  redirections.clear();
   if (process_ended == nullptr) process_ended = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
   ::ResetEvent(process_ended);
 }
@@ -162,11 +167,14 @@ SERVICE_STATUS_HANDLE WINAPI FakeRegisterServiceCtrlHandlerA(LPCSTR name, LPHAND
   return reinterpret_cast<SERVICE_STATUS_HANDLE>(static_cast<INT_PTR>(0x5E5));
 }
 
+// The mode the process had is the test's to choose; what the host sets is set
+// for real too, for the test VM to see.
 UINT WINAPI FakeSetErrorMode(UINT mode) {
   std::lock_guard<std::mutex> lock(fake.mutex);
   fake.error_modes.push_back(mode);
   const UINT previous = fake.error_mode;
   fake.error_mode = mode;
+  ::SetErrorMode(mode);
   return previous;
 }
 
@@ -196,3 +204,63 @@ HMODULE WINAPI FakeLoadLibraryExA(LPCSTR path, HANDLE file, DWORD flags) {
 }
 
 BOOL WINAPI FakeTerminateProcess(HANDLE /*process*/, UINT code) { FakeExitProcess(code); }
+
+namespace {
+void Redirected(const std::string& call) {
+  std::lock_guard<std::mutex> lock(fake.mutex);
+  fake.redirections.push_back(call);
+}
+
+// Where a handle leads: the file's identity, or that it is none.
+std::string Target(HANDLE handle) {
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return "(none)";
+  char name[64] = {};
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(handle, &info)) return "(not a file)";
+  DWORD flags = 0;
+  GetHandleInformation(handle, &flags);
+  std::snprintf(name, sizeof(name), "file %lu:%lu%s", info.nFileIndexHigh, info.nFileIndexLow,
+                (flags & HANDLE_FLAG_INHERIT) != 0 ? " inheritable" : "");
+  return name;
+}
+
+// The handle behind descriptor 1 or 2, or where another handle leads.
+std::string Which(HANDLE handle) {
+  if (handle == reinterpret_cast<HANDLE>(_get_osfhandle(1))) return "stdout";
+  if (handle == reinterpret_cast<HANDLE>(_get_osfhandle(2))) return "stderr";
+  return Target(handle);
+}
+}  // namespace
+
+std::string FileIdentity(HANDLE handle) { return Target(handle); }
+
+BOOL WINAPI FakeSetStdHandle(DWORD which, HANDLE handle) {
+  Redirected(std::string("SetStdHandle ") + (which == STD_OUTPUT_HANDLE ? "output " : "error ") + Which(handle));
+  return TRUE;
+}
+
+BOOL WINAPI FakeSetHandleInformation(HANDLE handle, DWORD mask, DWORD flags) {
+  Redirected("SetHandleInformation " + Which(handle) + " " + std::to_string(mask) + " " + std::to_string(flags));
+  return TRUE;
+}
+
+int FakeDup2(int from, int to) {
+  Redirected("_dup2 " + Target(reinterpret_cast<HANDLE>(_get_osfhandle(from))) + " " + std::to_string(to));
+  return 0;
+}
+
+int FakeSetmode(int descriptor, int mode) {
+  Redirected("_setmode " + std::to_string(descriptor) + (mode == _O_BINARY ? " binary" : " other"));
+  return _O_TEXT;
+}
+
+int FakeSetvbuf(FILE* stream, char* buffer, int mode, size_t size) {
+  Redirected(std::string("setvbuf ") + (stream == stdout ? "stdout" : stream == stderr ? "stderr" : "other") +
+             (mode == _IONBF && buffer == nullptr && size == 0 ? " unbuffered" : " buffered"));
+  return 0;
+}
+
+FILE* FakeFreopen(const char* path, const char* mode, FILE* stream) {
+  Redirected(std::string("freopen ") + path + " " + mode);
+  return stream;
+}

@@ -78,6 +78,8 @@ struct FakePlatform {
   // and block the calling thread for good.
   std::vector<UINT> exit_codes;
   HANDLE process_ended = nullptr;
+  // The redirection's calls, one text each, in order ("_dup2 3 1", ...).
+  std::vector<std::string> redirections;
 
   void Reset();
   /// Waits up to `timeout_ms` for an ExitProcess or TerminateProcess.
@@ -87,5 +89,9 @@ struct FakePlatform {
 };
 
 extern FakePlatform fake;
+
+/// "file <index>" for a handle to a file ("... inheritable" when it is), else
+/// what it is: the same text for two handles to one file.
+std::string FileIdentity(HANDLE handle);
 
 #endif

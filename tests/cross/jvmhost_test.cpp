@@ -7,7 +7,9 @@
 
 #include <atomic>
 #include <cstdio>
+#include <fstream>
 #include <map>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -123,25 +125,36 @@ TEST_F(Host, ReceiverIsRegisteredAndToldOfTheStop) {
 }
 
 // A runtime's jvm.dll imports a C library that lies in bin\, where the library
-// search does not look: the host loads it first, by full path.
+// search does not look: the host loads every one there first, by full path,
+// with the error boxes off from then until the VM has been created.
 TEST_F(Host, RuntimeLibraryIsPreloadedWithTheErrorBoxesOff) {
   VmWorkDir dir("runtime", "", "jvm_msvcr71.dll");
+  const std::string bin = dir.path() + "\\jre1.6.0\\bin\\";
+  ASSERT_TRUE(CopyFileA((bin + "msvcr71.dll").c_str(), (bin + "vcruntime140.dll").c_str(), FALSE));
   SetEntries({dir.WorkDirEntry()});
-  fake.error_mode = SEM_NOALIGNMENTFAULTEXCEPT;  // what the process had before
+  constexpr UINT kBefore = SEM_NOGPFAULTERRORBOX;  // what the process had before
+  constexpr UINT kQuiet = kBefore | SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX;
+  fake.error_mode = kBefore;
   std::thread run(RunTheHost);
   ASSERT_TRUE(dir.WaitFor("main-returned", 10s)) << dir.Problems();
   ShutdownHost();
   run.join();
-  constexpr UINT kQuiet = SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX;
-  ASSERT_EQ(fake.loads.size(), 2u);
-  EXPECT_EQ(fake.loads[0].path, dir.path() + "\\jre1.6.0\\bin\\msvcr71.dll");
-  EXPECT_EQ(fake.loads[1].path, dir.LibraryPath());
+  ASSERT_EQ(fake.loads.size(), 3u);
+  EXPECT_EQ(fake.loads[0].path, bin + "msvcr71.dll");
+  EXPECT_EQ(fake.loads[1].path, bin + "vcruntime140.dll");
+  EXPECT_EQ(fake.loads[2].path, dir.LibraryPath());
   for (const LoadCall& load : fake.loads) {
     EXPECT_TRUE(load.extended) << load.path;
     EXPECT_EQ(load.flags, static_cast<DWORD>(LOAD_WITH_ALTERED_SEARCH_PATH)) << load.path;
     EXPECT_EQ(load.error_mode, kQuiet) << load.path;
   }
-  EXPECT_EQ(fake.error_modes, std::vector<UINT>({kQuiet, SEM_NOALIGNMENTFAULTEXCEPT}));
+  // Added to the process's mode (Windows XP cannot read it but by setting it),
+  // kept while the VM loads its own libraries, and given back after.
+  EXPECT_EQ(fake.error_modes,
+            std::vector<UINT>({SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, kQuiet, kBefore}));
+  const int at_creation = IndexOf(dir.Transcript(), [](const auto& l) { return l.at(0) == "error-mode"; });
+  ASSERT_GE(at_creation, 0);
+  EXPECT_EQ(dir.Transcript().at(at_creation).at(1), "0x8003");
   EXPECT_TRUE(dir.WaitFor("runtime", 0ms));
   EXPECT_EQ(dir.Problems(), "");
 }
@@ -290,31 +303,83 @@ TEST_F(Host, ExceptionFromMainIsDescribedClearedAndReported) {
   EXPECT_EQ(fake.handler_calls[0].routine, &HostConsoleHandler);
 }
 
-TEST_F(Host, MissingLibraryIsReportedWithTheLoadError) {
-  SetEntries({"-Xmx1m", "arg"});
+// A failed load ends the run, reported with the path and the system's code.
+struct LoadCase {
+  const char* name;
+  const char* client;  // the client jvm.dll: "" none, "vm" the test VM, else this text
+  bool server;         // the test VM in bin\server
+  const char* shown;   // the directory the message shows: "" the case's own
+  DWORD code;
+  std::size_t loads;
+};
+
+class LoadFailure : public Host, public ::testing::WithParamInterface<LoadCase> {};
+
+TEST_P(LoadFailure, IsReportedAndEndsTheRun) {
+  const LoadCase& c = GetParam();
+  const std::string overlong = "C:\\" + std::string(300, 'd');
+  std::string directory;
+  std::unique_ptr<VmWorkDir> dir;
+  if (std::string(c.name) == "no_workdir") {
+    SetEntries({"-Xmx1m", "arg"});
+  } else if (std::string(c.name) == "overlong") {
+    directory = overlong;
+    SetEntries({"wrkdir=" + directory});
+  } else {
+    dir.reset(new VmWorkDir(std::string("load_") + c.name, "", "jvm.dll", c.server ? "server" : "unused"));
+    directory = dir->path();
+    CreateDirectoryA((directory + "\\jre1.6.0\\bin\\client").c_str(), nullptr);
+    if (*c.client != '\0') {
+      std::ofstream(directory + "\\jre1.6.0\\bin\\client\\jvm.dll", std::ios::binary) << c.client;
+    }
+    SetEntries({"wrkdir=" + directory});
+  }
   EXPECT_TRUE(FinishesWithin(10s, RunTheHost));
-  EXPECT_EQ(EventMessages(),
-            std::vector<std::string>({"Cannot load Java VM library \"(null)\\jre1.6.0\\bin\\client\\jvm.dll\"."}));
-  EXPECT_EQ(LastErrorCode(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
-  EXPECT_TRUE(fake.loads.empty()) << "a relative \"(null)\" path was searched for";
+  const std::string shown = *c.shown != '\0' ? c.shown : directory;
+  EXPECT_EQ(EventMessages(), std::vector<std::string>({"Cannot load Java VM library \"" + shown +
+                                                       "\\jre1.6.0\\bin\\client\\jvm.dll\"."}));
+  EXPECT_EQ(LastErrorCode(), c.code);
+  EXPECT_EQ(fake.loads.size(), c.loads);
   EXPECT_EQ(States(), std::vector<DWORD>({SERVICE_START_PENDING, SERVICE_RUNNING}));
+  if (dir) EXPECT_TRUE(dir->Transcript().empty()) << "the server VM was loaded";
   ShutdownHost();  // after the run ended: nothing to do, nothing to crash on
 }
 
-TEST_F(Host, OverlongLibraryPathIsALoadFailure) {
-  const std::string directory = "C:\\" + std::string(300, 'd');
-  SetEntries({"wrkdir=" + directory});
-  EXPECT_TRUE(FinishesWithin(10s, RunTheHost));
-  EXPECT_EQ(EventMessages(), std::vector<std::string>({"Cannot load Java VM library \"" + directory +
-                                                       "\\jre1.6.0\\bin\\client\\jvm.dll\"."}));
-  EXPECT_EQ(LastErrorCode(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
-}
+INSTANTIATE_TEST_SUITE_P(
+    Load, LoadFailure,
+    ::testing::Values(
+        // A "(null)" folder is never searched for.
+        LoadCase{"no_workdir", "", false, "(null)", ERROR_MOD_NOT_FOUND, 0},
+        LoadCase{"overlong", "", false, "", ERROR_FILENAME_EXCED_RANGE, 0},
+        // A broken client VM is a broken runtime, whatever lies beside it.
+        LoadCase{"broken_client", "not a PE image", true, "", ERROR_BAD_EXE_FORMAT, 1},
+        LoadCase{"no_vm", "", false, "", ERROR_MOD_NOT_FOUND, 0}),
+    [](const ::testing::TestParamInfo<LoadCase>& info) { return std::string(info.param.name); });
 
 TEST_F(Host, NoStopEventEndsTheRunAfterTheStartReport) {
   fake.fail_create_event = true;
   SetEntries({});
   EXPECT_TRUE(FinishesWithin(10s, RunTheHost));
   EXPECT_EQ(States(), std::vector<DWORD>({SERVICE_START_PENDING}));
+  EXPECT_EQ(EventMessages(), std::vector<std::string>({"Cannot create the stop event."}));
+  EXPECT_EQ(LastErrorCode(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+}
+
+// One write of the VM longer than the tail: its end is what the event keeps,
+// and the output log has it whole.
+TEST_F(Host, LongVmWriteKeepsItsEnd) {
+  const std::string said = std::string(1500, 'a') + std::string(2000, 'z');
+  VmWorkDir dir("long_write", "say=" + said + "\ncreate_result=-1\n");
+  SetEntries({dir.WorkDirEntry()});
+  std::thread run(RunTheHost);
+  ASSERT_TRUE(dir.WaitFor("create-result", 10s)) << dir.Problems();
+  ShutdownHost();
+  run.join();
+  const auto events = fake.Events();
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0].strings.at(1), (said + "\n").substr(said.size() + 1 - 2048));
+  EXPECT_NE(dir.OutputLog().find("starts.\r\n" + said + "\n"), std::string::npos) << dir.OutputLog();
+  EXPECT_EQ(dir.Problems(), "");
 }
 
 TEST_F(Host, FailedStartReportEndsTheRunAtOnce) {

@@ -1,6 +1,6 @@
 // Error and status reporting with the event log and the service control manager
-// faked. Console mode cannot be left once entered, so its tests come last in
-// this file (gtest runs them in order of definition).
+// faked. Console mode cannot be left once entered: the service mode's tests and
+// the console mode's run in processes of their own.
 #include "entry/reporting.h"
 
 #include <gtest/gtest.h>
@@ -70,21 +70,28 @@ TEST_F(ServiceMode, MessageIsNeverAFormat) {
   EXPECT_EQ(fake.Events()[0].strings[1], "100% %s %n done");
 }
 
-// The VM's own words go first, as an event of their own, and leave the code that
-// the host's event captures as it was, however the event log calls leave it.
-TEST_F(ServiceMode, VmWordsLeaveTheCodeOfTheFollowingError) {
+// The VM's own words go first, as an event of their own, and a warning is one
+// too: both leave the code that the host's error captures as it was, however
+// the event log calls leave it, and the service's exit code alone.
+TEST_F(ServiceMode, VmWordsAndWarningsLeaveTheCodeOfTheFollowingError) {
   fake.error_after_report_event = ERROR_INVALID_DATA;
   SetLastError(ERROR_ACCESS_DENIED);
+  const DWORD before = LastErrorCode();
   ReportVmOutput("Invalid maximum heap size: -Xmx99999g\n");
+  ReportWarning(ERROR_SHARING_VIOLATION, "Cannot open the output log \"C:\\x\\OstrelServer.log\".");
+  EXPECT_EQ(LastErrorCode(), before);
   ReportError("Cannot create Java VM.");
   const auto events = fake.Events();
-  ASSERT_EQ(events.size(), 2u);
+  ASSERT_EQ(events.size(), 3u);
   EXPECT_EQ(events[0].type, EVENTLOG_ERROR_TYPE);
   EXPECT_EQ(events[0].strings, std::vector<std::string>({"OstrelServer : Java VM",
                                                          "Invalid maximum heap size: -Xmx99999g\n"}));
-  EXPECT_EQ(events[1].strings.at(0), "OstrelServer : ERROR : 5");
+  EXPECT_EQ(events[1].type, EVENTLOG_WARNING_TYPE);
+  EXPECT_EQ(events[1].strings, std::vector<std::string>({"OstrelServer : WARNING : 32",
+                                                         "Cannot open the output log \"C:\\x\\OstrelServer.log\"."}));
+  EXPECT_EQ(events[2].strings.at(0), "OstrelServer : ERROR : 5");
   EXPECT_EQ(LastErrorCode(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-  EXPECT_EQ(fake.event_sources_closed.size(), 2u);
+  EXPECT_EQ(fake.event_sources_closed.size(), 3u);
 }
 
 TEST_F(ServiceMode, UnopenedEventSourceDropsEventButKeepsCode) {
@@ -223,7 +230,10 @@ TEST_F(ConsoleMode, ErrorPrintsLineAndLeavesCodeAlone) {
   EXPECT_TRUE(fake.event_sources_opened.empty());
 }
 
+// In a process of its own: no report has been made and no STOPPED has closed
+// the record, so only the console mode keeps these reports from being sent.
 TEST_F(ConsoleMode, StatusReportsDoNothingAndReturnOne) {
+  ASSERT_EQ(ServiceStatusRecord()->dwCurrentState, 0u);
   const SERVICE_STATUS before = *ServiceStatusRecord();
   for (DWORD state : {SERVICE_START_PENDING, SERVICE_RUNNING, SERVICE_STOP_PENDING, SERVICE_STOPPED}) {
     EXPECT_EQ(ReportServiceStatus(state, 5, 3000), 1);
@@ -234,6 +244,8 @@ TEST_F(ConsoleMode, StatusReportsDoNothingAndReturnOne) {
   EXPECT_EQ(after.dwCheckPoint, before.dwCheckPoint);
   EXPECT_EQ(after.dwWaitHint, before.dwWaitHint);
   EXPECT_EQ(after.dwWin32ExitCode, before.dwWin32ExitCode);
+  EXPECT_EQ(ReportCurrentServiceStatus(), 1);
+  EXPECT_TRUE(fake.StatusCalls().empty());
 }
 
 }  // namespace

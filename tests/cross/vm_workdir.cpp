@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <sstream>
 #include <thread>
@@ -27,11 +28,13 @@ void MakeDirectories(const std::string& path) {
 
 }  // namespace
 
-VmWorkDir::VmWorkDir(const std::string& name, const std::string& scenario, const std::string& vm)
+VmWorkDir::VmWorkDir(const std::string& name, const std::string& scenario, const std::string& vm,
+                     const std::string& folder)
     : path_(WindowsPath(OSTREL_TEST_WORK_ROOT) + "\\" + name),
-      vm_dir_(path_ + "\\jre1.6.0\\bin\\client") {
+      vm_dir_(path_ + "\\jre1.6.0\\bin\\" + folder) {
   MakeDirectories(vm_dir_);
   DeleteFileA((vm_dir_ + "\\testvm.log").c_str());
+  DeleteFileA((path_ + "\\OstrelServer.log").c_str());
   const std::string builds = WindowsPath(OSTREL_TESTVM_DIR) + "\\";
   if (!CopyFileA((builds + vm).c_str(), (vm_dir_ + "\\jvm.dll").c_str(), FALSE)) {
     throw std::runtime_error("cannot copy the test VM from " + builds + vm);
@@ -41,6 +44,11 @@ VmWorkDir::VmWorkDir(const std::string& name, const std::string& scenario, const
     throw std::runtime_error("cannot copy the stand-in runtime library");
   }
   std::ofstream(vm_dir_ + "\\testvm.ini", std::ios::binary) << scenario;
+}
+
+std::string VmWorkDir::OutputLog() const {
+  std::ifstream in(path_ + "\\OstrelServer.log", std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 std::vector<std::vector<std::string>> VmWorkDir::Transcript() const {

@@ -1,5 +1,5 @@
 // A working directory with the test VM below it, for the cross tests that run
-// the real host: <root>\<name>\jre1.6.0\bin\client\jvm.dll, its scenario and
+// the real host: <root>\<name>\jre1.6.0\bin\<folder>\jvm.dll, its scenario and
 // its transcript.
 #ifndef OSTREL_TESTS_VM_WORKDIR_H
 #define OSTREL_TESTS_VM_WORKDIR_H
@@ -11,13 +11,17 @@
 class VmWorkDir {
  public:
   /// A fresh directory named `name` with the test VM and `scenario` (testvm.ini
-  /// lines). `vm` names the build of the test VM to install as jvm.dll; the one
-  /// that imports the stand-in C runtime library gets that library in bin\.
-  VmWorkDir(const std::string& name, const std::string& scenario, const std::string& vm = "jvm.dll");
+  /// lines). `vm` names the build of the test VM to install as jvm.dll (the one
+  /// that imports the stand-in C runtime library gets that library in bin\),
+  /// `folder` the VM's folder below bin\ ("client" or "server").
+  VmWorkDir(const std::string& name, const std::string& scenario, const std::string& vm = "jvm.dll",
+            const std::string& folder = "client");
 
   const std::string& path() const { return path_; }
   std::string LibraryPath() const { return vm_dir_ + "\\jvm.dll"; }
   std::string WorkDirEntry() const { return "wrkdir=" + path_; }
+  /// The service's output log in this directory, as it stands ("" when there is none).
+  std::string OutputLog() const;
 
   /// The transcript, one vector of TAB-separated fields per line.
   std::vector<std::vector<std::string>> Transcript() const;

@@ -5,6 +5,7 @@
 
 #include "testvm.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace testvm {
@@ -86,6 +87,26 @@ DWORD WINAPI endingThread(void*) {
     endVm(scenario().appEnd, scenario().appExitCode);
 }
 
+// A line on each way a VM writes: the process's standard output handle, the
+// C runtime's stderr stream (msvcrt.dll's, which its host shares), the hook.
+void printOnEveryStream() {
+    static const char handleLine[] = "testvm: standard output handle\n";
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD written = 0;
+    if (out && out != INVALID_HANDLE_VALUE) WriteFile(out, handleLine, sizeof handleLine - 1, &written, nullptr);
+    std::fprintf(stderr, "testvm: fprintf(stderr)\n");
+    vmPrint("testvm: vfprintf hook\n");
+}
+
+// The process's error mode as it is now (Windows XP has no GetErrorMode).
+void emitErrorMode() {
+    const UINT mode = SetErrorMode(0);
+    SetErrorMode(mode);
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%x", mode);
+    emit({"error-mode", text});
+}
+
 }  // namespace
 
 bool takeHookOption(int index, const char* optionString, void* extraInfo) {
@@ -110,6 +131,8 @@ bool takeHookOption(int index, const char* optionString, void* extraInfo) {
 
 void duringCreation() {
     const Scenario& s = scenario();
+    emitErrorMode();
+    if (s.streams) printOnEveryStream();
     for (const std::string& text : s.say) vmPrint("%s\n", text.c_str());
     if (s.chatterThreads > 0) {
         HANDLE threads[16];

@@ -71,6 +71,7 @@ struct Scenario {
     std::string receiver;     // empty: no receiver class
     // What the VM says, and how it ends (hooks.cpp).
     std::vector<std::string> say;
+    bool streams = false;  // a line on each of its three ways out
     int chatterThreads = 0;
     int chatterLines = 0;
     DWORD createDelayMs = 0;

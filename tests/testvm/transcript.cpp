@@ -100,6 +100,11 @@ void applySetting(int lineNo, const std::string& key, const std::string& value) 
             bad();
     } else if (key == "say") {
         s.say.push_back(value);
+    } else if (key == "streams") {
+        if (value == "1")
+            s.streams = true;
+        else
+            bad();
     } else if (key == "chatter") {
         long long lines = 0;
         const auto colon = value.find(':');

@@ -1,4 +1,5 @@
 #include "jvmhost/vm_library_path.h"
+#include "launch/path_text.h"
 
 #include <gtest/gtest.h>
 
@@ -45,14 +46,69 @@ TEST(VmLibraryPath, RuntimeLibrariesLieInTheBinFolder) {
   EXPECT_STREQ(path.get(), "C:\\app\\jre1.6.0\\bin\\msvcr71.dll");
 }
 
-TEST(VmLibraryPath, OnlyDriveAndUncPathsAreAbsolute) {
-  for (const char* absolute : {"C:\\app", "z:\\", "\\\\server\\share\\app", "\\\\"}) {
-    EXPECT_TRUE(IsAbsoluteDirectory(absolute)) << absolute;
+TEST(VmLibraryPath, ServerVmLiesBesideTheClientFolder) {
+  OwnedString path = BuildVmLibraryPath("C:\\app", VmKind::kServer);
+  ASSERT_TRUE(path);
+  EXPECT_STREQ(path.get(), "C:\\app\\jre1.6.0\\bin\\server\\jvm.dll");
+}
+
+// The native build links a code page 932 table: "\x95\x5C" is one character
+// whose trail byte is a backslash.
+TEST(PathText, JoinAddsOneRealSeparator) {
+  struct Row {
+    const char* directory;
+    const char* joined;
+  } rows[] = {
+      {"C:\\app", "C:\\app\\x"},
+      {"C:\\", "C:\\x"},                       // a root ends in its separator
+      {"\\\\server\\share", "\\\\server\\share\\x"},
+      {"C:\\\x95\x5C", "C:\\\x95\x5C\\x"},      // a trail byte is no separator
+      {"C:\\\x95\x5C\\", "C:\\\x95\x5C\\x"},
+      {"", "\\x"},
+  };
+  for (const Row& row : rows) {
+    OwnedString joined = JoinPath(row.directory, "x");
+    ASSERT_TRUE(joined);
+    EXPECT_STREQ(joined.get(), row.joined) << row.directory;
   }
-  for (const char* relative : {"app", "C:app", "C:", "\\app", ".\\app", "1:\\app", "", "/app", "C:/app"}) {
-    EXPECT_FALSE(IsAbsoluteDirectory(relative)) << relative;
+}
+
+TEST(PathText, FinalBackslashGoesExceptFromADriveRoot) {
+  struct Row {
+    const char* full;
+    const char* trimmed;
+  } rows[] = {
+      {"C:\\app\\", "C:\\app"},
+      {"C:\\", "C:\\"},
+      {"\\\\server\\share\\", "\\\\server\\share"},
+      {"C:\\\x95\x5C", "C:\\\x95\x5C"},           // ends in a trail byte: kept whole
+      {"C:\\\x95\x5C\\", "C:\\\x95\x5C"},
+      {"C:\\app", "C:\\app"},
+      {"", ""},
+  };
+  for (const Row& row : rows) {
+    std::string path = row.full;
+    TrimFinalBackslash(&path[0]);
+    EXPECT_STREQ(path.c_str(), row.trimmed) << row.full;
   }
-  EXPECT_FALSE(IsAbsoluteDirectory(nullptr));
+}
+
+TEST(PathText, RelativePathsAndFolders) {
+  for (const char* relative : {"app", ".\\app", "..\\app", "", "1:\\app", "\x95\x5C"}) {
+    EXPECT_TRUE(IsRelativePath(relative)) << relative;
+  }
+  // A drive's current directory and the current drive's root are the system's to resolve.
+  for (const char* other : {"C:\\app", "z:", "C:app", "\\app", "/app", "\\\\server\\share"}) {
+    EXPECT_FALSE(IsRelativePath(other)) << other;
+  }
+  struct Row {
+    const char* path;
+    std::size_t folder;
+  } rows[] = {{"C:\\Ostrel\\OstrelServer.exe", 9}, {"C:\\x.exe", 2}, {"x.exe", 0},
+              {"C:\\\x95\x5C.exe", 2}, {"Z:/a/b.exe", 4}};
+  for (const Row& row : rows) {
+    EXPECT_EQ(FolderLength(row.path), row.folder) << row.path;
+  }
 }
 
 }  // namespace
