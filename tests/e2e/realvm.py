@@ -53,8 +53,9 @@ class JavaApp:
         self.port = free_port()
 
     @classmethod
-    def install(cls, folder, classes=CLASSES):
-        return cls(WorkDir(folder, AVIAN_DLL), classes)
+    def install(cls, folder, classes=CLASSES, vm_folder="client"):
+        """The application in `folder`, the VM in its runtime's client or server folder."""
+        return cls(WorkDir(folder, AVIAN_DLL, folder=vm_folder), classes)
 
     @property
     def class_path(self):
@@ -62,7 +63,8 @@ class JavaApp:
 
     def options(self, main=None, class_path=True):
         """The VM options that start the application: its class path, its port and,
-        when given, how main behaves ("throw", "block:MS", "exit:CODE:MS")."""
+        when given, how main behaves ("throw", "block:MS", "exit:CODE:MS",
+        "thread-throws")."""
         return ([self.class_path] if class_path else []) + [f"-D{PORT_PROPERTY}={self.port}"] + (
             [f"-D{MAIN_PROPERTY}={main}"] if main else [])
 

@@ -6,7 +6,6 @@ import time
 
 import pytest
 
-from scm import ERROR_MOD_NOT_FOUND, ScmClient
 from winehost import (HEAP_WORDS, LIBRARY_BELOW_WORKDIR, MAIN_CLASS, MAIN_SIGNATURE, REPO, RUNTIME_VM,
                       STRING_CLASS, library_path, options_of, start_calls, win_path)
 
@@ -68,6 +67,7 @@ def test_start_hands_vm_options_and_arguments_to_the_vm_and_stops_on_ctrl_c(host
     # The host made the working directory current, and recorded it in the drive's
     # per-drive variable as the C runtime's _chdir does.
     assert transcript.events("cwd") == [(workdir.win, workdir.win)]
+    assert not workdir.output_log.exists(), "a console run keeps the console: no log"
 
 
 @pytest.mark.parametrize("extra", [[], ["-Xint", "wrkdir="]], ids=["alone", "with-option"])
@@ -119,21 +119,23 @@ def test_non_ascii_arguments_reach_main_as_unicode(host, locale, code_page, text
     assert options_of(transcript) == [option.encode(code_page).decode("utf-8", "surrogateescape")]
 
 
-@pytest.mark.parametrize("beside_exe", [False, True], ids=["in-start-folder", "beside-exe-only"])
-def test_change_to_a_relative_workdir_resolves_against_the_start_folder(host, beside_exe):
-    """The library search finds a relative working directory beside the executable
-    too, but the change of directory resolves it against the folder the host was
-    started in: there it fails, is reported, and the start goes on."""
-    if beside_exe:
-        workdir = host.workdir(name="app/wd")
-        exe = shutil.copy(host.exe, workdir.path.parent)
-    else:
-        workdir = host.workdir(name="wd")
-        exe = host.exe
-    result, transcript = run_until_ctrl_c(host, workdir, ["wrkdir=wd", "arg"], exe=exe)
-    assert result.returncode == 0, result
-    assert result.stdout == BANNER + ("ERROR : _chdir\n" if beside_exe else ""), result
+# A relative working directory is taken relative to the current directory, as
+# a command line is read, and the VM, its C library and the current directory
+# all come from that one full path: a decoy at the same relative path below the
+# executable's folder, where the library search would look first, stays unloaded.
+@pytest.mark.parametrize("entry", ["wrkdir=wd", "wrkdir=.\\x\\..\\wd", "wrkdir={folder}/x/../wd"],
+                         ids=["relative", "dotted", "slashes-and-dots"])
+def test_relative_workdir_is_the_current_directorys(host, entry):
+    workdir = host.workdir(vm=RUNTIME_VM)
+    decoy = host.workdir(vm=RUNTIME_VM, name="app/wd")
+    exe = shutil.copy(host.exe, decoy.path.parent)
+    folder = win_path(host.folder).replace("\\", "/")
+    result, transcript = run_until_ctrl_c(host, workdir, [entry.format(folder=folder), "arg"], exe=exe)
+    assert_stopped_by_host(result, transcript)
+    assert transcript.events("runtime") == [("71",)]
+    assert transcript.events("cwd") == [(workdir.win, workdir.win)]
     assert transcript.main_args() == ["arg"]
+    assert decoy.transcript().lines == [], "the decoy beside the executable was loaded"
 
 
 def test_ctrl_c_during_a_slow_main_ends_the_process(host):
@@ -253,16 +255,21 @@ def test_execute_command_word_ignores_case(host, command):
     (["-Dwrkdir=Z:\\tmp", "xwrkdir=Z:\\tmp"], "(null)"),
     (["WRKDIR={missing}", "wrkdir={good}"], "{missing}"),
     (["wrkdir={long}"], "{long}"),
-], ids=["none", "empty", "not-a-workdir-entry", "first-wins", "overlong"])
+    # A client VM that does not load is a broken runtime: no server VM instead.
+    (["wrkdir={broken}"], "{broken}"),
+], ids=["none", "empty", "not-a-workdir-entry", "first-wins", "overlong", "broken-client"])
 def test_library_load_failure_is_reported_and_ends_the_run(host, entries, directory):
     good = host.workdir()
-    names = {"missing": good.win + "-missing", "good": good.win,
+    broken = host.workdir(name="broken", folder="server")
+    (broken.path / "jre1.6.0" / "bin" / "client").mkdir()
+    (broken.path / "jre1.6.0" / "bin" / "client" / "jvm.dll").write_text("not a PE image")
+    names = {"missing": good.win + "-missing", "good": good.win, "broken": broken.win,
              "long": "Z:\\" + "\\".join(["d" * 49] * 6)}
     assert len(names["long"]) == 302
     result = host.run(["execute", *(entry.format(**names) for entry in entries)])
     assert result.returncode == 0, result
     assert result.stdout == BANNER + f'Cannot load Java VM library "{library_path(directory.format(**names))}".\n'
-    assert good.transcript().lines == [], "the VM was loaded"
+    assert good.transcript().lines == [] and broken.transcript().lines == [], "a VM was loaded"
 
 
 @pytest.mark.parametrize("length", [259, 260])
@@ -305,23 +312,16 @@ def test_vm_end_is_reported_and_the_process_ends_with_its_code(host, scenario, m
     assert transcript.has("exit-hook") or transcript.has("abort-hook"), transcript
 
 
-def test_runtime_library_in_the_bin_folder_is_loaded_first(host):
-    workdir = host.workdir(vm=RUNTIME_VM)
+# The client VM where there is one, else the server VM, each after the C
+# library the runtime keeps in bin\.
+@pytest.mark.parametrize("vm, folder", [(RUNTIME_VM, "client"), (RUNTIME_VM, "server"), ("jvm.dll", "server")],
+                         ids=["client-with-c-library", "server-with-c-library", "server-only"])
+def test_vm_below_the_workdir_is_loaded(host, vm, folder):
+    workdir = host.workdir(vm=vm, folder=folder)
     result, transcript = run_until_ctrl_c(host, workdir, [workdir.entry, "arg"])
     assert_stopped_by_host(result, transcript)
-    assert transcript.events("runtime") == [("71",)]
+    assert transcript.events("runtime") == ([("71",)] if vm == RUNTIME_VM else [])
     assert transcript.main_args() == ["arg"]
-
-
-def test_relative_workdir_keeps_the_plain_library_search(host, scm_exe):
-    workdir = host.workdir(vm=RUNTIME_VM, name="wd")
-    # The fixture itself: the standard search does not find the C library in bin\.
-    reply = ScmClient(host.session, scm_exe).reply("loadlib", win_path(workdir.vm_dir / "jvm.dll"))
-    assert reply["error"] == ERROR_MOD_NOT_FOUND
-    result = host.run(["execute", "wrkdir=wd"])
-    assert result.returncode == 0, result
-    assert result.stdout == BANNER + f'Cannot load Java VM library "{library_path("wd")}".\n', result
-    assert workdir.transcript().lines == []
 
 
 def test_no_workdir_searches_for_no_vm(host):

@@ -209,7 +209,7 @@ def test_path_with_a_blank_starts_the_host_and_nothing_else(service, scm_exe):
     assert service.install(f"{workdir.entry}|arg", exe=exe).stdout == INSTALLED
     assert_registered(service, exe)
     assert_event_source(service, exe)
-    assert service.scm.start() == 0
+    assert service.start_service() == 0
     status = service.scm.poll(RUNNING)
 
     assert not marker.exists(), "the service manager ran the decoy"

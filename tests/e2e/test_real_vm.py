@@ -14,7 +14,7 @@ import pytest
 
 from realvm import CLASSES, PORT_PROPERTY, SERVER_THREAD, JavaApp, code_points, wait_gone
 from scm import RUNNING, STOPPED
-from test_service import event_code, install_entries, signed
+from test_service import LOG_START, event_code, install_entries, log_lines, signed, stop_line
 from winehost import EXE_NAME, win_path
 
 pytestmark = pytest.mark.usefixtures("real_vm")
@@ -102,9 +102,11 @@ def test_java_application_runs_in_the_console_until_ctrl_c(host, case):
 
 # session: the service session's fixture; stop: whether the test stops the
 # service; exit: the (win32, specific) exit codes of STOPPED, "event" for the
-# code of the host's event.
-Service = namedtuple("Service", "arguments session main stop exit event", defaults=(
-    "ascii", "service", None, True, (0, 0), None))
+# code of the host's event; vm: the runtime's folder of the VM.
+Service = namedtuple("Service", "arguments session main stop exit event vm", defaults=(
+    "ascii", "service", None, True, (0, 0), None, "client"))
+THREAD_THROWN = ("java/lang/IllegalStateException: a thread throws, as asked",
+                 "  at vantor/str/diskarray/rmi/FileServer$")
 
 
 @pytest.mark.parametrize("case", [
@@ -114,12 +116,16 @@ Service = namedtuple("Service", "arguments session main stop exit event", defaul
     # The VM's own end: the host hears it through the "exit" hook and reports it.
     pytest.param(Service(main="exit:3:2000", stop=False, exit=(ERROR_SERVICE_SPECIFIC_ERROR, 3)),
                  id="system-exit-3"),
+    # What only the server VM of a runtime has: the host takes it.
+    pytest.param(Service(vm="server"), id="server-vm"),
+    # System.err, and what the VM prints of an exception that ends a thread.
+    pytest.param(Service(main="thread-throws"), id="thread-throws"),
 ])
 def test_java_application_runs_as_a_service_until_it_ends(request, case):
     service = request.getfixturevalue(case.session)
     # Empty entries are dropped from the stored options.
     args = [arg for arg in ARGUMENTS[case.arguments].args if arg]
-    app = JavaApp.install(service.host.folder / ARGUMENTS[case.arguments].workdir)
+    app = JavaApp.install(service.host.folder / ARGUMENTS[case.arguments].workdir, vm_folder=case.vm)
     install_entries(service, *app.entries(*args, main=case.main))
 
     service.start()
@@ -140,3 +146,15 @@ def test_java_application_runs_as_a_service_until_it_ends(request, case):
     assert wait_gone(service.host.session.prefix, EXE_NAME) == [], "the service process still runs"
     exit_codes = (signed(stopped["exit"]), stopped["specific"])
     assert exit_codes == ((event_code(event), 0) if case.exit == "event" else case.exit), stopped
+
+    # Everything the application and its VM wrote is in the log, between the
+    # host's start and stop lines.
+    lines = log_lines(app.workdir)
+    assert lines[0] == LOG_START and lines[-1] == stop_line(stopped["exit"], stopped["specific"]), lines
+    for line in app.lines(args, case.main) + [ANSWERED]:
+        assert line in lines, (line, lines)
+    thrown = {"throw": THROWN, "thread-throws": ("FileServer: a line on System.err",) + THREAD_THROWN}
+    for text in thrown.get(case.main, ()):
+        assert any(line.startswith(text) for line in lines), (text, lines)
+    if case.event:
+        assert f"host: ERROR {event_code(event)}: {case.event}" in lines, lines

@@ -1,6 +1,9 @@
 """The host run as a service by Wine's service control manager, and the
 dispatcher started from a console."""
 
+import re
+import shutil
+import time
 from unittest.mock import ANY
 
 import pytest
@@ -28,6 +31,32 @@ def report(state, checkpoint=0, wait=0, exit=0, accepted=ANY, specific=0):
 START_REPORTS = [report(START_PENDING, 1, START_WAIT_HINT, accepted=0),
                  report(START_PENDING, 2, START_WAIT_HINT, accepted=0),
                  report(RUNNING, accepted=ACCEPT_STOP)]
+
+
+# The output log: the host's lines have the local time; the VM's come as written.
+HOST_LINE = re.compile(r"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d) (.*)\r")
+LOG_START = "host: Ostrel Server starts."
+# The test VM's "streams" lines: the standard output handle, fprintf(stderr), the hook.
+VM_STREAMS = ["testvm: standard output handle", "testvm: fprintf(stderr)", "testvm: vfprintf hook"]
+MiB = 1 << 20
+
+
+def log_lines(workdir):
+    """The output log line by line, the host's own as "host: <text>"."""
+    text = workdir.output_log.read_bytes().decode("utf-8", "replace")
+    assert text.endswith("\n"), text[-300:]
+    lines = []
+    for line in text[:-1].split("\n"):
+        match = HOST_LINE.fullmatch(line)
+        if match:
+            time.strptime(match.group(1), "%Y-%m-%d %H:%M:%S")
+        lines.append("host: " + match.group(2) if match else line)
+    return lines
+
+
+def stop_line(exit, specific=0):
+    codes = f"{exit}, {specific}" if exit == ERROR_SERVICE_SPECIFIC_ERROR else f"{exit}"
+    return f"host: Ostrel Server stopped (exit code {codes})."
 
 
 def install_entries(service, *entries):
@@ -77,6 +106,7 @@ def test_service_runs_the_application_until_stopped(service):
                                 (SERVICE_NAME, CONTROL_STOP)]
     assert process.events == []
     assert not workdir.transcript().has("unload"), "the VM library was unloaded under its threads"
+    assert log_lines(workdir) == [LOG_START, stop_line(0)]
 
 
 @pytest.mark.parametrize("scenario, entries, message", [
@@ -108,7 +138,7 @@ def test_start_failure_is_logged_and_the_service_runs_until_stopped(service, sce
 
 def test_service_without_working_directory_stops_at_once(service):
     install_entries(service, "-Dx=1", "arg")
-    assert service.scm.start() == 0
+    assert service.start_service() == 0
     stopped = service.scm.wait(STOPPED)
 
     assert stopped["exit"] == ERROR_MOD_NOT_FOUND
@@ -130,7 +160,7 @@ def test_service_without_working_directory_stops_at_once(service):
 def test_stop_ends_the_service_whenever_it_comes(service, scenario, started, controls):
     workdir = service.host.workdir(scenario)
     install_entries(service, workdir.entry, "arg")
-    assert service.scm.start() == 0
+    assert service.start_service() == 0
     if started:
         service.scm.wait(RUNNING)
         workdir.wait_for_event(started)
@@ -201,7 +231,7 @@ def test_dispatcher_started_from_a_console_fails(service):
     # last has ended (else after 10 s), and the boot's own services still run:
     # one of ours that ends at once comes first.
     install_entries(service, "arg")
-    assert service.scm.start() == 0
+    assert service.start_service() == 0
     service.scm.wait(STOPPED)
     assert service.remove().stdout == "Ostrel Server is removed.\n"
 
@@ -216,27 +246,75 @@ def test_dispatcher_started_from_a_console_fails(service):
 
 
 # The VM ends the process itself, without a stop control: the service says why,
-# its own words first, and stops with the VM's code instead of vanishing.
+# its own words first, and stops with the VM's code instead of vanishing
+# ("event": the code of the host's event). The output log tells the same: after
+# the start, what the VM wrote each of its ways, the host's errors, the stop.
+# "words": the event of what the VM said through its hook, its stream line first.
 @pytest.mark.parametrize("scenario, events, exit, specific", [
-    ({"say": HEAP_WORDS, "create_abort": 1}, [VM_WORDS, "Cannot create Java VM."], ERROR_PROCESS_ABORTED, 0),
-    ({"say": HEAP_WORDS, "create_exit": 5}, [VM_WORDS, "Cannot create Java VM."], ERROR_SERVICE_SPECIFIC_ERROR, 5),
-    ({"app_exit": "3:300"}, ["Java VM exited with code 3."], ERROR_SERVICE_SPECIFIC_ERROR, 3),
+    ({"say": HEAP_WORDS, "create_abort": 1}, ["words", "Cannot create Java VM."], ERROR_PROCESS_ABORTED, 0),
+    ({"say": HEAP_WORDS, "create_exit": 5}, ["words", "Cannot create Java VM."], ERROR_SERVICE_SPECIFIC_ERROR, 5),
+    ({"create_exit": 0}, ["words", "Cannot create Java VM."], ERROR_SERVICE_SPECIFIC_ERROR, 0),
+    ({"app_exit": "3:300"}, ["words", "Java VM exited with code 3."], ERROR_SERVICE_SPECIFIC_ERROR, 3),
     ({"app_exit": "0:300"}, [], 0, 0),
-    ({"say": HEAP_WORDS, "app_abort": 300}, [VM_WORDS, "Java VM aborted."], ERROR_PROCESS_ABORTED, 0),
-], ids=["abort-during-creation", "exit-during-creation", "exit-3", "exit-0", "abort"])
+    # System.exit(0) keeps the code of an error reported before it.
+    ({"main": "throw", "app_exit": "0:300"}, ["Exception in main method."], "event", 0),
+    ({"say": HEAP_WORDS, "app_abort": 300}, ["words", "Java VM aborted."], ERROR_PROCESS_ABORTED, 0),
+], ids=["abort-during-creation", "exit-during-creation", "exit-0-during-creation", "exit-3", "exit-0",
+        "exit-0-after-an-error", "abort"])
 def test_vm_end_stops_the_service_with_its_code(service, scenario, events, exit, specific):
-    workdir = service.host.workdir(scenario)
+    workdir = service.host.workdir({"streams": 1, **scenario})
     install_entries(service, workdir.entry)
-    assert service.scm.start() == 0
+    assert service.start_service() == 0
     stopped = service.scm.wait(STOPPED)
-    assert (stopped["exit"], stopped["specific"]) == (exit, specific)
 
     process = service.process()
+    errors = [e for e in process.events if e[0] != VM_WORDS[0]]
+    if exit == "event":
+        exit = event_code(errors[0]) & 0xFFFFFFFF
+    assert (stopped["exit"], stopped["specific"]) == (exit, specific)
     assert process.controls == [(SERVICE_NAME, CONTROL_START)]
     assert process.reports == START_REPORTS + [report(STOPPED, exit=exit, specific=specific)]
-    assert [e if e[0] == VM_WORDS[0] else e[1] for e in process.events] == events
+    words = (VM_WORDS[0], "".join(line + "\n" for line in [VM_STREAMS[2], *scenario.get("say", [])]))
+    assert [e if e[0] == VM_WORDS[0] else e[1] for e in process.events] == [
+        words if e == "words" else e for e in events]
     hooks = workdir.transcript().events("hook")
     assert [name for _, name, _ in hooks] == ["vfprintf", "exit", "abort"]
+    described = ['Exception in thread "main" java.lang.RuntimeException\r'] if "main" in scenario else []
+    assert log_lines(workdir) == [LOG_START, *VM_STREAMS, *scenario.get("say", []), *described,
+                                  *(f"host: ERROR {event_code(e)}: {e[1]}" for e in errors), stop_line(exit, specific)]
+
+
+# The log as it was before the start: a log of 10 MiB or more makes way for a new
+# one (replacing an older "OstrelServer.log.1"); a folder of that name keeps the
+# service from having a log, which it says in a warning, and it runs all the same.
+@pytest.mark.parametrize("before", [10 * MiB, 10 * MiB - 1, "a folder"], ids=["10-MiB", "just-under", "a-folder"])
+def test_output_log_is_rotated_at_the_start(service, before):
+    workdir = service.host.workdir({"streams": 1, "app_exit": "0:300"})
+    old = workdir.path / "OstrelServer.log.1"
+    old.write_bytes(b"older\n")
+    if before == "a folder":
+        workdir.output_log.mkdir()
+    else:
+        workdir.output_log.write_bytes(b"x" * (before - 1) + b"\n")
+    install_entries(service, workdir.entry)
+    assert service.start_service() == 0
+    stopped = service.scm.wait(STOPPED)
+
+    assert (stopped["exit"], stopped["specific"]) == (0, 0)
+    process = service.process()
+    assert process.events == []
+    new_log = [LOG_START, *VM_STREAMS, stop_line(0)]
+    if before == "a folder":
+        assert process.warnings == [(f"{SERVICE_NAME} : WARNING : 5",
+                                     f'Cannot open the output log "{workdir.win}\\OstrelServer.log".')]
+        assert old.read_bytes() == b"older\n"
+    elif before == 10 * MiB:
+        assert process.warnings == []
+        assert old.stat().st_size == before and old.open("rb").read(16) == b"x" * 16
+        assert log_lines(workdir) == new_log
+    else:
+        assert process.warnings == [] and old.read_bytes() == b"older\n"
+        assert log_lines(workdir) == ["x" * (before - 1)] + new_log
 
 
 def test_service_loads_a_runtime_that_brings_its_own_c_library(service):
@@ -247,3 +325,20 @@ def test_service_loads_a_runtime_that_brings_its_own_c_library(service):
     assert transcript.events("runtime") == [("71",)]
     assert service.scm.control("stop")[0]["error"] == 0
     assert service.scm.wait(STOPPED)["exit"] == 0
+
+
+def test_relative_workdir_is_below_the_executables_folder(service):
+    """A service starts in the system directory, which no administrator means:
+    a relative working directory is the executable's folder's, and becomes the
+    application's current directory."""
+    workdir = service.host.workdir(vm=RUNTIME_VM, name="app/wd")
+    exe = shutil.copy(service.host.exe, workdir.path.parent)
+    assert service.install("wrkdir=wd|arg", exe=exe).stdout == "Ostrel Server is installed.\n"
+    service.start()
+    transcript = workdir.wait_for_event("main-returned")
+    assert transcript.events("runtime") == [("71",)]
+    assert transcript.events("cwd") == [(workdir.win, workdir.win)]
+    assert transcript.main_args() == ["arg"]
+    assert service.scm.control("stop")[0]["error"] == 0
+    assert service.scm.wait(STOPPED)["exit"] == 0
+    assert log_lines(workdir) == [LOG_START, stop_line(0)]

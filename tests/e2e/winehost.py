@@ -2,8 +2,9 @@
 
 One Wine session (prefix and persistent wineserver) serves a whole test run.
 Each test gets a fresh working directory with the test VM installed at
-<workdir>/jre1.6.0/bin/client/jvm.dll; the VM writes its transcript
-(testvm.log) next to itself and reads its scenario (testvm.ini) from there.
+<workdir>/jre1.6.0/bin/client/jvm.dll (or bin/server); the VM writes its
+transcript (testvm.log) next to itself and reads its scenario (testvm.ini)
+from there.
 """
 
 import os
@@ -22,7 +23,7 @@ I686_BUILD_DIR = Path(os.environ.get("OSTREL_I686_BUILD_DIR", REPO / "build" / "
 WINE = "/usr/lib/wine/wine64"
 WINESERVER = "/usr/lib/wine/wineserver"
 EXE_NAME = "OstrelServer.exe"
-VM_RELATIVE = Path("jre1.6.0", "bin", "client", "jvm.dll")
+RUNTIME_BIN = Path("jre1.6.0", "bin")
 # The test VM that imports a stand-in C runtime library, which lies in bin\.
 RUNTIME_VM = "jvm_msvcr71.dll"
 RUNTIME_LIBRARY = "msvcr71.dll"
@@ -305,11 +306,12 @@ def options_of(transcript):
 # ---- one test's host runs ----------------------------------------------------
 
 class WorkDir:
-    """A working directory with the test VM installed below it."""
+    """A working directory with the test VM installed below it, in the client
+    VM's folder or the server VM's."""
 
-    def __init__(self, path, dll, scenario=None):
+    def __init__(self, path, dll, scenario=None, folder="client"):
         self.path = Path(path)
-        self.vm_dir = self.path / VM_RELATIVE.parent
+        self.vm_dir = self.path / RUNTIME_BIN / folder
         self.log = self.vm_dir / "testvm.log"
         self.vm_dir.mkdir(parents=True)
         shutil.copyfile(dll, self.vm_dir / "jvm.dll")
@@ -328,6 +330,11 @@ class WorkDir:
     def entry(self):
         """The launch entry naming this directory."""
         return "wrkdir=" + self.win
+
+    @property
+    def output_log(self):
+        """The service's output log in this directory."""
+        return self.path / "OstrelServer.log"
 
     def transcript(self):
         return Transcript.read(self.log)
@@ -352,8 +359,8 @@ class HostRunner:
         self.workdirs = []
         self.started = []
 
-    def workdir(self, scenario=None, vm="jvm.dll", name="wd"):
-        workdir = WorkDir(self.folder / name, self.vm_dlls[vm], scenario)
+    def workdir(self, scenario=None, vm="jvm.dll", name="wd", folder="client"):
+        workdir = WorkDir(self.folder / name, self.vm_dlls[vm], scenario, folder)
         self.workdirs.append(workdir)
         return workdir
 

@@ -16,8 +16,10 @@ import java.nio.channels.SocketChannel;
  *  "cwd": user.dir, "threads": [names]}.
  *
  * fileserver.main chooses how main behaves: "return" (default), "throw"
- * (after the server started), "block:MS" (sleeps before returning), or
- * "exit:CODE:MS" (another thread calls System.exit(CODE) MS after main).
+ * (after the server started), "block:MS" (sleeps before returning),
+ * "exit:CODE:MS" (another thread calls System.exit(CODE) MS after main), or
+ * "thread-throws" (first a line on System.err, then a thread of its own dies
+ * of an exception, which the VM prints).
  * Lifecycle lines go to System.out, each flushed.
  */
 public class FileServer {
@@ -27,6 +29,9 @@ public class FileServer {
     say("main(" + args.length + " arguments)");
     String[] how = System.getProperty("fileserver.main", "return").split(":");
     int port = Integer.parseInt(System.getProperty("fileserver.port"));
+    if (how[0].equals("thread-throws")) {
+      throwInAThread();
+    }
     ServerSocketChannel server = ServerSocketChannel.open();
     server.socket().bind(new InetSocketAddress("127.0.0.1", port));
     Thread thread = new Thread(new Server(server, args.clone()), "fileserver");
@@ -48,6 +53,20 @@ public class FileServer {
     // standard output, which makes each "\n" a "\r\n" itself.
     out.print("FileServer: " + line + "\n");
     out.flush();
+  }
+
+  // Before the server's thread starts: Avian's Thread.enumerate loses track of
+  // the threads that were started after a thread that has died.
+  private static void throwInAThread() throws InterruptedException {
+    System.err.print("FileServer: a line on System.err\n");
+    System.err.flush();
+    Thread thrower = new Thread(new Runnable() {
+      public void run() {
+        throw new IllegalStateException("a thread throws, as asked");
+      }
+    }, "thrower");
+    thrower.start();
+    thrower.join();
   }
 
   private static void exitLater(final int code, final long delay) {
