@@ -9,8 +9,9 @@ first line for the host and for a minimal launcher of the same VM.
 Everything runs in a Wine prefix of its own under build/x86_64/bench/. Figures
 are printed, and written to build/bench/results.json, never judged. Settings
 (environment):
-  OSTREL_BENCH_CYCLES  measured start/stop cycles per service (default 50)
-  OSTREL_BENCH_RUNS    console runs of the host and of the baseline (default 9)
+  OSTREL_BENCH_CYCLES      measured start/stop cycles per service (default 50)
+  OSTREL_BENCH_RUNS        console runs of the host and of the baseline (default 9)
+  OSTREL_BENCH_JAVA_PAIRS  real-VM starts, as pairs of host and launcher (default 30)
 """
 
 import json
@@ -36,6 +37,7 @@ WINESERVER = "/usr/lib/wine/wineserver"
 
 CYCLES = int(os.environ.get("OSTREL_BENCH_CYCLES", "50"))
 RUNS = int(os.environ.get("OSTREL_BENCH_RUNS", "9"))
+JAVA_PAIRS = int(os.environ.get("OSTREL_BENCH_JAVA_PAIRS", "30"))
 WARMUP = 1          # uncounted first cycle of each service, and first real VM start
 SETTLE_MS = 500     # pause after RUNNING, so the stop meets a service at rest
 MAIN_BLOCK_MS = 300  # the test VM's main sleeps this long in the console runs
@@ -213,16 +215,23 @@ def first_line_ms(command, cwd=None):
 
 def java_start_figures():
     """The real VM's start, process start to the application's first line: the
-    host, and javalaunch (load, create, call main; nothing else) alternating."""
+    host and javalaunch (load, create, call main; nothing else) as interleaved
+    pairs, so that each difference is taken on the machine as it was then."""
     app = realvm.JavaApp.install(RUN / "java app", RUN / "classes")
     dll = app.workdir.vm_dir / "jvm.dll"
     host, launcher = [], []
-    for _ in range(WARMUP + RUNS):
+    for _ in range(WARMUP + JAVA_PAIRS):
         app.port = realvm.free_port()
         host.append(first_line_ms([RUN / "OstrelServer.exe", "execute", *app.entries()]))
         launcher.append(first_line_ms([RUN / "javalaunch.exe", win(dll), realvm.MAIN_CLASS, *app.options()],
                                       cwd=app.workdir.path))
     return host[WARMUP:], launcher[WARMUP:]
+
+
+def quartiles(values):
+    """The first quartile, the median and the third quartile."""
+    q1, median, q3 = statistics.quantiles(values, n=4, method="inclusive")
+    return q1, median, q3
 
 
 def imports(exe, objdump):
@@ -269,7 +278,8 @@ def main():
         print(f"Sampling {RUNS} console runs of the host and of a minimal program ...", flush=True)
         console = console_figures()
         if not no_java:
-            print(f"Timing {RUNS} starts of the real Java VM in the host and in a minimal launcher ...", flush=True)
+            print(f"Timing {JAVA_PAIRS} pairs of real Java VM starts, in the host and in a minimal launcher ...",
+                  flush=True)
             java = java_start_figures()
     finally:
         if keep_alive is not None:
@@ -337,14 +347,20 @@ def report(wine_version, latency, reached, problems, console, java, no_java):
     if java is None:
         print(f"Real Java VM: not measured ({no_java})")
     else:
-        print(f"Real Java VM (Avian): process start -> the application's first line, median [min-max] of {RUNS} runs")
+        differences = [h - l for h, l in zip(*java)]
+        q1, median, q3 = quartiles(differences)
+        print(f"Real Java VM (Avian): process start -> the application's first line, median [min-max] of"
+              f" {JAVA_PAIRS} interleaved pairs")
         print(f"  host (OstrelServer.exe execute)        {spread(java[0], ' ms')}")
         print(f"  minimal launcher (bench/javalaunch)    {spread(java[1], ' ms')}")
-        print(f"  the host's share                       {statistics.median(java[0]) - statistics.median(java[1]):.1f} ms"
-              f" (medians), {min(java[0]) - min(java[1]):.1f} ms (minima)")
-        print("  Most of a start is the VM's own (it compiles its class library's code as it goes) and Wine's;")
-        print("  on a busy machine the spread is wide, and the minima are the steadier comparison.")
-        results["real_vm_start_ms"] = {"host": summary(java[0]), "launcher": summary(java[1])}
+        print(f"  the host's share, host - launcher      {median:.1f} ms median of the pairs' differences,"
+              f" quartiles {q1:.1f} .. {q3:.1f} ms")
+        print("  Most of a start is the VM's own (it compiles its class library's code as it goes) and Wine's.")
+        print("  Each pair runs back to back, so the difference of a pair sees the machine in one state.")
+        results["real_vm_start_ms"] = {"host": summary(java[0]), "launcher": summary(java[1]),
+                                       "pairs": JAVA_PAIRS,
+                                       "host_minus_launcher": {"median": round(median, 3), "q1": round(q1, 3),
+                                                               "q3": round(q3, 3)}}
     print()
     print("Executables (stripped, static)")
     results["executables"] = {}

@@ -21,12 +21,14 @@ constexpr char kLogName[] = OSTREL_SERVICE_NAME ".log";
 constexpr ULONGLONG kRotateSize = 10ULL * 1024 * 1024;
 constexpr int kStdout = 1;
 constexpr int kStderr = 2;
+// The most one WriteFile is given at a time.
+constexpr DWORD kWriteChunk = 0x40000000U;
 
 std::atomic<HANDLE> log_file{nullptr};
 
 void WriteAll(HANDLE file, const char* text, std::size_t length) {
   while (length > 0) {
-    const DWORD chunk = length > 0x40000000u ? 0x40000000u : static_cast<DWORD>(length);
+    const DWORD chunk = length > kWriteChunk ? kWriteChunk : static_cast<DWORD>(length);
     DWORD written = 0;
     if (!WriteFile(file, text, chunk, &written, nullptr) || written == 0) {
       return;
@@ -54,6 +56,13 @@ void RotateLog(const char* path) {
   }
 }
 
+// The system's handle behind a descriptor of the C runtime, which hands it out
+// as an integer.
+HANDLE DescriptorHandle(int descriptor) {
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): a handle, not an address
+  return reinterpret_cast<HANDLE>(_get_osfhandle(descriptor));
+}
+
 // Makes `stream` write through descriptor `target`, which then leads to the log.
 void PutStreamOnLog(FILE* stream, int target, int log_descriptor) {
   std::fflush(stream);
@@ -61,20 +70,23 @@ void PutStreamOnLog(FILE* stream, int target, int log_descriptor) {
     // A process without a console starts its streams on no descriptor (-2).
     // Reopened, a stream takes the lowest free descriptor: the target, freed.
     _close(target);
-    freopen("NUL", "wb", stream);
+    // freopen gives back the stream it was handed: nothing new to close.
+    // cppcheck-suppress leakReturnValNotUsed
+    if (freopen("NUL", "wb", stream) == nullptr || _fileno(stream) != target) {
 #if defined(__MSVCRT__) && !defined(_UCRT)
-    // Not every msvcrt.dll reopens a stream that has no descriptor (Wine's
-    // refuses). Its FILE is part of its binary interface, with the descriptor
-    // in _file: set there, the stream writes through the target.
-    if (_fileno(stream) < 0) {
-      stream->_file = target;
-    }
+      // Not every msvcrt.dll reopens a stream that has no descriptor (Wine's
+      // refuses). Its FILE is part of its binary interface, with the descriptor
+      // in _file: set there, the stream writes through the target.
+      if (_fileno(stream) < 0) {
+        stream->_file = target;
+      }
 #endif
+    }
   }
   // _dup2 makes an inheritable duplicate: a child of the application would keep
   // the log open after the service ends.
   _dup2(log_descriptor, target);
-  SetHandleInformation(reinterpret_cast<HANDLE>(_get_osfhandle(target)), HANDLE_FLAG_INHERIT, 0);
+  SetHandleInformation(DescriptorHandle(target), HANDLE_FLAG_INHERIT, 0);
   // Bytes as written: text mode would turn Java's own CR LF into CR CR LF.
   _setmode(target, _O_BINARY);
   const int landed = _fileno(stream);
@@ -106,8 +118,8 @@ void RedirectStandardStreams(HANDLE log) {
   PutStreamOnLog(stdout, kStdout, descriptor);
   PutStreamOnLog(stderr, kStderr, descriptor);
   _close(descriptor);
-  SetStdHandle(STD_OUTPUT_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(kStdout)));
-  SetStdHandle(STD_ERROR_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(kStderr)));
+  SetStdHandle(STD_OUTPUT_HANDLE, DescriptorHandle(kStdout));
+  SetStdHandle(STD_ERROR_HANDLE, DescriptorHandle(kStderr));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 OwnedString FormatStringV(const char* format, va_list args) {
   va_list measure;
   va_copy(measure, args);
+  // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): copied just above from the caller's started list
   const int length = std::vsnprintf(nullptr, 0, format, measure);
   va_end(measure);
   OwnedString result;
