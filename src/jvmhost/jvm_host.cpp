@@ -71,11 +71,6 @@ std::atomic<jobject> receiver_instance{nullptr};
 
 bool StopRequested() { return stop_state.load() != kIdle; }
 
-bool LoadVm(const WorkDir& work_dir) {
-  vm_library = LoadJvmLibrary(work_dir);
-  return vm_library != nullptr;
-}
-
 jint CreateJvm(JavaVMInitArgs* init_args, JNIEnv** env) {
   FARPROC entry = GetProcAddress(vm_library, kVmEntrySymbol);
   if (entry == nullptr) {
@@ -319,7 +314,8 @@ void RunHost(std::size_t count, const char* const* entries) {
     if (!IsConsoleMode() && work_dir.full) {
       OpenOutputLog(work_dir.full.get());
     }
-    if (ReportServiceStatus(SERVICE_RUNNING, 0, 0) && !StopRequested() && LoadVm(work_dir)) {
+    if (ReportServiceStatus(SERVICE_RUNNING, 0, 0) && !StopRequested() &&
+        LoadJvmLibrary(work_dir, &vm_library) == 0) {
       StartJavaApplication(vm_options, arguments, work_dir.full.get(), quiet);
       quiet.Restore();
       WaitForSingleObject(event, INFINITE);

@@ -141,29 +141,29 @@ void QuietErrorMode::Restore() {
   }
 }
 
-HMODULE LoadJvmLibrary(const WorkDir& work_dir) {
+int LoadJvmLibrary(const WorkDir& work_dir, HMODULE* module) {
   if (work_dir.given == nullptr) {
     // "(null)\jre1.6.0\..." would be looked up through the whole library search
     // path, as the service's account: whoever can make a folder of that name in
     // any folder on it would have their code run. Not attempted.
     OwnedString path = BuildVmLibraryPath(nullptr);
     ReportLoadFailure(path ? path.get() : "", ERROR_MOD_NOT_FOUND);
-    return nullptr;
+    return -1;
   }
   if (!work_dir.full) {
     OwnedString path = BuildVmLibraryPath(work_dir.given);
     ReportLoadFailure(path ? path.get() : work_dir.given, work_dir.error);
-    return nullptr;
+    return -1;
   }
   OwnedString client = BuildVmLibraryPath(work_dir.full.get(), VmKind::kClient);
   OwnedString server = BuildVmLibraryPath(work_dir.full.get(), VmKind::kServer);
   if (!client || !server) {
     ReportLoadFailure(work_dir.full.get(), ERROR_NOT_ENOUGH_MEMORY);
-    return nullptr;
+    return -1;
   }
   if (!VmLibraryPathFits(client.get())) {
     ReportLoadFailure(client.get(), ERROR_FILENAME_EXCED_RANGE);
-    return nullptr;
+    return -1;
   }
   // The client VM where there is one. A client VM that exists but does not load
   // is a broken runtime, reported as such; only a missing one makes way for the
@@ -174,16 +174,17 @@ HMODULE LoadJvmLibrary(const WorkDir& work_dir) {
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
       if (!Exists(server.get())) {
         ReportLoadFailure(client.get(), ERROR_MOD_NOT_FOUND);
-        return nullptr;
+        return -1;
       }
       path = server.get();
     }
   }
   PreloadRuntimeLibraries(work_dir.full.get());
   // jvm.dll's other imports are searched from its own folder first.
-  HMODULE module = LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-  if (module == nullptr) {
+  *module = LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  if (*module == nullptr) {
     ReportLoadFailure(path, GetLastError());
+    return -1;
   }
-  return module;
+  return 0;
 }

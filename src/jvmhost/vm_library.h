@@ -44,8 +44,9 @@ class QuietErrorMode {
 /// Loads "jre1.6.0\bin\client\jvm.dll" below the working directory, or the
 /// server VM beside it where there is no client VM, after the runtime's own C
 /// libraries from "jre1.6.0\bin\", every one by full path. Every failure is
-/// reported with the path and the system's error code. The library is never
-/// freed: the VM's threads run in it until the process ends. Null on failure.
-HMODULE LoadJvmLibrary(const WorkDir& work_dir);
+/// reported with the path and the system's error code. 0 with the library in
+/// `*module`, which is never freed (the VM's threads run in it until the
+/// process ends); -1 on failure.
+int LoadJvmLibrary(const WorkDir& work_dir, HMODULE* module);
 
 #endif
