@@ -48,6 +48,7 @@ class RealJava:
 
     def __init__(self, folder, *args):
         self.app = realvm.JavaApp.install(folder)
+        self.workdir = self.app.workdir
         self.args = list(args)
         self.entries = self.app.entries(*args)
 
@@ -157,6 +158,9 @@ class Demo:
         stopped = wait_for(lambda: "STOPPED" in (out := self.run("sc", "query", "OstrelServer")) and out, 20)
         show("sc query OstrelServer", stopped or "(not stopped after 20 s)")
         app.ended()
+        say("  The service's output log in its working directory: what the application wrote, and the host's lines:")
+        log = app.workdir.output_log
+        show(f'type "{win_path(log)}"', log.read_text("utf-8", "replace") if log.exists() else "(no log)")
         say("  remove stops the service if it runs, then deletes it:")
         show(f'"{win_path(installed)}" remove', self.run(installed, "remove"))
 
