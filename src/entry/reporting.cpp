@@ -32,10 +32,12 @@ BOOL SendStatusLocked(DWORD state, DWORD exit_code, DWORD specific_code, DWORD w
     return TRUE;
   }
   // Written before the report: once the manager has it, the process may end.
-  if (state == SERVICE_STOPPED && exit_code == ERROR_SERVICE_SPECIFIC_ERROR) {
-    WriteOutputLogLine("%s stopped (exit code %lu, %lu).", kDisplayName, exit_code, specific_code);
-  } else if (state == SERVICE_STOPPED) {
-    WriteOutputLogLine("%s stopped (exit code %lu).", kDisplayName, exit_code);
+  if (state == SERVICE_STOPPED) {
+    if (exit_code == ERROR_SERVICE_SPECIFIC_ERROR) {
+      WriteOutputLogLine("%s stopped (exit code %lu, %lu).", kDisplayName, exit_code, specific_code);
+    } else {
+      WriteOutputLogLine("%s stopped (exit code %lu).", kDisplayName, exit_code);
+    }
   }
   const StatusFields fields = NextStatusFields(state, &checkpoint_counter);
   service_status.dwCurrentState = state;
@@ -67,6 +69,13 @@ void WriteEvent(WORD type, const char* first, const char* second) {
   DeregisterEventSource(source);
 }
 
+// An event whose first string gives its kind and a code: "OstrelServer : ERROR : 5".
+void WriteCodedEvent(WORD type, const char* kind, DWORD code, const char* message) {
+  char line[kEventLineSize];
+  std::snprintf(line, sizeof(line), "%s : %s : %d", kServiceName, kind, static_cast<int>(code));
+  WriteEvent(type, line, message);
+}
+
 int ReportStatus(DWORD state, DWORD exit_code, DWORD specific_code, DWORD wait_hint) {
   if (console_mode) {
     return 1;
@@ -96,9 +105,7 @@ void ReportError(const char* message) {
   // Captured before any other call can overwrite the failure being reported.
   const DWORD code = GetLastError();
   last_error_code.store(code);
-  char line[kEventLineSize];
-  std::snprintf(line, sizeof(line), "%s : ERROR : %d", kServiceName, static_cast<int>(code));
-  WriteEvent(EVENTLOG_ERROR_TYPE, line, message);
+  WriteCodedEvent(EVENTLOG_ERROR_TYPE, "ERROR", code, message);
   WriteOutputLogLine("ERROR %d: %s", static_cast<int>(code), message);
 }
 
@@ -107,9 +114,7 @@ void ReportWarning(DWORD code, const char* message) {
     return;
   }
   const DWORD error = GetLastError();
-  char line[kEventLineSize];
-  std::snprintf(line, sizeof(line), "%s : WARNING : %d", kServiceName, static_cast<int>(code));
-  WriteEvent(EVENTLOG_WARNING_TYPE, line, message);
+  WriteCodedEvent(EVENTLOG_WARNING_TYPE, "WARNING", code, message);
   SetLastError(error);
 }
 

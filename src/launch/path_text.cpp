@@ -8,25 +8,17 @@ namespace {
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
-// Calls visit(offset) at the start of each character of `text`: a lead byte and
-// its trail byte are one character, a lead byte at the very end one on its own.
-template <typename Visit>
-void ForEachCharacter(const char* text, Visit visit) {
-  for (std::size_t at = 0; text[at] != '\0';) {
-    visit(at);
-    at += IsAnsiLeadByte(static_cast<unsigned char>(text[at])) && text[at + 1] != '\0' ? 2 : 1;
-  }
-}
-
-// The offset of the last character of `text` that is a separator, or `npos`.
+// The offset of the last character of `text` that is a separator, or kNone. A
+// lead byte and its trail byte are one character.
 constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 std::size_t LastSeparator(const char* text) {
   std::size_t last = kNone;
-  ForEachCharacter(text, [&](std::size_t at) {
+  for (std::size_t at = 0; text[at] != '\0';) {
     if (IsSeparator(text[at])) {
       last = at;
     }
-  });
+    at += IsAnsiLeadByte(static_cast<unsigned char>(text[at])) && text[at + 1] != '\0' ? 2 : 1;
+  }
   return last;
 }
 

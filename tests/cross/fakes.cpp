@@ -205,14 +205,7 @@ HMODULE WINAPI FakeLoadLibraryExA(LPCSTR path, HANDLE file, DWORD flags) {
 
 BOOL WINAPI FakeTerminateProcess(HANDLE /*process*/, UINT code) { FakeExitProcess(code); }
 
-namespace {
-void Redirected(const std::string& call) {
-  std::lock_guard<std::mutex> lock(fake.mutex);
-  fake.redirections.push_back(call);
-}
-
-// Where a handle leads: the file's identity, or that it is none.
-std::string Target(HANDLE handle) {
+std::string FileIdentity(HANDLE handle) {
   if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return "(none)";
   char name[64] = {};
   BY_HANDLE_FILE_INFORMATION info;
@@ -224,15 +217,19 @@ std::string Target(HANDLE handle) {
   return name;
 }
 
+namespace {
+void Redirected(const std::string& call) {
+  std::lock_guard<std::mutex> lock(fake.mutex);
+  fake.redirections.push_back(call);
+}
+
 // The handle behind descriptor 1 or 2, or where another handle leads.
 std::string Which(HANDLE handle) {
   if (handle == reinterpret_cast<HANDLE>(_get_osfhandle(1))) return "stdout";
   if (handle == reinterpret_cast<HANDLE>(_get_osfhandle(2))) return "stderr";
-  return Target(handle);
+  return FileIdentity(handle);
 }
 }  // namespace
-
-std::string FileIdentity(HANDLE handle) { return Target(handle); }
 
 BOOL WINAPI FakeSetStdHandle(DWORD which, HANDLE handle) {
   Redirected(std::string("SetStdHandle ") + (which == STD_OUTPUT_HANDLE ? "output " : "error ") + Which(handle));
@@ -245,7 +242,7 @@ BOOL WINAPI FakeSetHandleInformation(HANDLE handle, DWORD mask, DWORD flags) {
 }
 
 int FakeDup2(int from, int to) {
-  Redirected("_dup2 " + Target(reinterpret_cast<HANDLE>(_get_osfhandle(from))) + " " + std::to_string(to));
+  Redirected("_dup2 " + FileIdentity(reinterpret_cast<HANDLE>(_get_osfhandle(from))) + " " + std::to_string(to));
   return 0;
 }
 

@@ -126,7 +126,7 @@ TEST_F(Service, NormalRunReportsTheWholeSequence) {
   // Standard output and error lead to the log, through a handle of its own that
   // no child process inherits, whoever writes them; the stdout and stderr of a
   // console process are on their descriptors already.
-  HANDLE log = CreateFileA((dir.path() + "\\OstrelServer.log").c_str(), GENERIC_READ,
+  HANDLE log = CreateFileA(dir.OutputLogPath().c_str(), GENERIC_READ,
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(log, INVALID_HANDLE_VALUE);
   const std::string file = FileIdentity(log);

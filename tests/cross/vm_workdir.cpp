@@ -34,7 +34,7 @@ VmWorkDir::VmWorkDir(const std::string& name, const std::string& scenario, const
       vm_dir_(path_ + "\\jre1.6.0\\bin\\" + folder) {
   MakeDirectories(vm_dir_);
   DeleteFileA((vm_dir_ + "\\testvm.log").c_str());
-  DeleteFileA((path_ + "\\OstrelServer.log").c_str());
+  DeleteFileA(OutputLogPath().c_str());
   const std::string builds = WindowsPath(OSTREL_TESTVM_DIR) + "\\";
   if (!CopyFileA((builds + vm).c_str(), (vm_dir_ + "\\jvm.dll").c_str(), FALSE)) {
     throw std::runtime_error("cannot copy the test VM from " + builds + vm);
@@ -47,7 +47,7 @@ VmWorkDir::VmWorkDir(const std::string& name, const std::string& scenario, const
 }
 
 std::string VmWorkDir::OutputLog() const {
-  std::ifstream in(path_ + "\\OstrelServer.log", std::ios::binary);
+  std::ifstream in(OutputLogPath(), std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 

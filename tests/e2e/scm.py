@@ -320,10 +320,8 @@ class ServiceTest:
             if error == 0 or processes:
                 break
             self.scm.poll(STOPPED)
-        if error == ERROR_SERVICE_REQUEST_TIMEOUT and processes and processes[-1].reports[-1:] \
-                and processes[-1].reports[-1].state == STOPPED:
-            return 0
-        return error
+        stopped = bool(processes) and [r.state for r in processes[-1].reports][-1:] == [STOPPED]
+        return 0 if error == ERROR_SERVICE_REQUEST_TIMEOUT and stopped else error
 
     def start(self):
         """Starts the service; its status once it runs."""
