@@ -41,6 +41,7 @@ set(OSTREL_PLATFORM_SOURCES
   ${CMAKE_SOURCE_DIR}/src/jvmhost/jvm_host.cpp
   ${CMAKE_SOURCE_DIR}/src/jvmhost/vm_library.cpp
   ${CMAKE_SOURCE_DIR}/src/jvmhost/console_control.cpp
+  ${CMAKE_SOURCE_DIR}/src/jvmhost/process_end.cpp
   ${CMAKE_SOURCE_DIR}/src/jvmhost/vm_hooks.cpp
   ${CMAKE_SOURCE_DIR}/src/launch/registry_value.cpp
   ${CMAKE_SOURCE_DIR}/src/service/event_source.cpp

@@ -50,7 +50,8 @@ class RealJava:
         self.app = realvm.JavaApp.install(folder)
         self.workdir = self.app.workdir
         self.args = list(args)
-        self.entries = self.app.entries(*args)
+        # A shutdown hook, as a server has one: a stop runs it.
+        self.entries = self.app.entries(*args, hook="500")
 
     def started(self, host=None):
         if host is not None:
@@ -76,7 +77,8 @@ class RealJava:
 class StandIn:
     """The stand-in test VM (tests/testvm); its transcript is the evidence."""
     kind = "the stand-in test VM (no real Java VM here)"
-    SHOWN = ("create", "option", "main-args", "main-arg", "app-threads", "main-returned", "violation", "trap")
+    SHOWN = ("create", "option", "main-args", "main-arg", "app-threads", "main-returned", "system-exit", "violation",
+             "trap")
 
     def __init__(self, folder, *args):
         self.workdir = WorkDir(folder, BUILD_DIR / "testvm" / "jvm.dll", {"threads": 2})
@@ -128,7 +130,7 @@ class Demo:
         app.evidence()
         time.sleep(0.2)  # the application's line about it
         echo(host.stdout())
-        say("  Ctrl-C: the host's console handler stops the run, and the process ends.")
+        say("  Ctrl-C: the host ends the application as Java ends (System.exit: its shutdown hook runs), then the process.")
         host.interrupt()
         result = host.finish(timeout=20)
         echo(result.stdout)
@@ -153,7 +155,7 @@ class Demo:
             raise SystemExit("demo: the service did not start the application")
         show("sc query OstrelServer", self.run("sc", "query", "OstrelServer"))
         app.evidence()
-        say("  sc stop: the host stops the run and reports STOPPED; its process ends:")
+        say("  sc stop: the application ends as Java ends (its shutdown hook runs); the host reports STOPPED:")
         show("sc stop OstrelServer", self.run("sc", "stop", "OstrelServer"))
         stopped = wait_for(lambda: "STOPPED" in (out := self.run("sc", "query", "OstrelServer")) and out, 20)
         show("sc query OstrelServer", stopped or "(not stopped after 20 s)")

@@ -6,7 +6,7 @@
 #include "entry/reporting.h"
 #include "entry/usage.h"
 #include "jvmhost/jvm_host.h"
-#include "jvmhost/vm_hooks.h"
+#include "jvmhost/process_end.h"
 #include "launch/text_compare.h"
 #include "service/install.h"
 #include "service/service_main.h"

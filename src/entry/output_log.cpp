@@ -25,6 +25,8 @@ constexpr int kStderr = 2;
 constexpr DWORD kWriteChunk = 0x40000000U;
 
 std::atomic<HANDLE> log_file{nullptr};
+// Set with the stop line: nothing of the host's or of the VM's hook follows it.
+std::atomic<bool> sealed{false};
 
 void WriteAll(HANDLE file, const char* text, std::size_t length) {
   while (length > 0) {
@@ -146,7 +148,7 @@ void OpenOutputLog(const char* directory) {
 
 void AppendToOutputLog(const char* text, std::size_t length) {
   HANDLE file = log_file.load();
-  if (file != nullptr) {
+  if (file != nullptr && !sealed.load()) {
     const DWORD error = GetLastError();
     WriteAll(file, text, length);
     SetLastError(error);
@@ -156,7 +158,7 @@ void AppendToOutputLog(const char* text, std::size_t length) {
 // NOLINTNEXTLINE(cert-dcl50-cpp): printf-style on purpose, checked by the format attribute
 void WriteOutputLogLine(const char* format, ...) {
   HANDLE file = log_file.load();
-  if (file == nullptr) {
+  if (file == nullptr || sealed.load()) {
     return;
   }
   const DWORD error = GetLastError();
@@ -173,3 +175,5 @@ void WriteOutputLogLine(const char* format, ...) {
   }
   SetLastError(error);
 }
+
+void SealOutputLog() { sealed.store(true); }

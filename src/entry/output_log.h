@@ -29,4 +29,8 @@ void AppendToOutputLog(const char* text, std::size_t length);
 /// last error as it was.
 void WriteOutputLogLine(const char* format, ...) OSTREL_PRINTF_FORMAT(1, 2);
 
+/// The stop line has been written: the host's lines and the VM's words that
+/// come later are dropped. Any thread.
+void SealOutputLog();
+
 #endif

@@ -23,6 +23,10 @@ std::uint32_t checkpoint_counter = 1;
 // call are updated as one. Never held across a call into the host or Java.
 Lock status_lock;
 
+// True once the first STOPPED has been sent: the service's last word. Nothing
+// reaches the event log or the output log after it.
+std::atomic<bool> stopped_sent{false};
+
 // Updates the record and sends it; the caller holds the lock. Once STOPPED has
 // been sent, every later report (a stop control or an interrogate that raced
 // with the end of the run, a VM exit that raced with a stop) is dropped: the
@@ -38,6 +42,8 @@ BOOL SendStatusLocked(DWORD state, DWORD exit_code, DWORD specific_code, DWORD w
     } else {
       WriteOutputLogLine("%s stopped (exit code %lu).", kDisplayName, exit_code);
     }
+    SealOutputLog();
+    stopped_sent.store(true);
   }
   const StatusFields fields = NextStatusFields(state, &checkpoint_counter);
   service_status.dwCurrentState = state;
@@ -72,7 +78,7 @@ void WriteEvent(WORD type, const char* first, const char* second) {
 // An event whose first string gives its kind and a code: "OstrelServer : ERROR : 5".
 void WriteCodedEvent(WORD type, const char* kind, DWORD code, const char* message) {
   char line[kEventLineSize];
-  std::snprintf(line, sizeof(line), "%s : %s : %d", kServiceName, kind, static_cast<int>(code));
+  FormatText(line, sizeof(line), "%s : %s : %d", kServiceName, kind, static_cast<int>(code));
   WriteEvent(type, line, message);
 }
 
@@ -105,12 +111,15 @@ void ReportError(const char* message) {
   // Captured before any other call can overwrite the failure being reported.
   const DWORD code = GetLastError();
   last_error_code.store(code);
+  if (stopped_sent.load()) {
+    return;
+  }
   WriteCodedEvent(EVENTLOG_ERROR_TYPE, "ERROR", code, message);
   WriteOutputLogLine("ERROR %d: %s", static_cast<int>(code), message);
 }
 
 void ReportWarning(DWORD code, const char* message) {
-  if (console_mode) {
+  if (console_mode || stopped_sent.load()) {
     return;
   }
   const DWORD error = GetLastError();
@@ -118,8 +127,16 @@ void ReportWarning(DWORD code, const char* message) {
   SetLastError(error);
 }
 
-void ReportVmOutput(const char* text) {
+void ReportLine(const char* message) {
   if (console_mode) {
+    ConsolePrint("%s\n", message);
+  } else if (!stopped_sent.load()) {
+    WriteOutputLogLine("%s", message);
+  }
+}
+
+void ReportVmOutput(const char* text) {
+  if (console_mode || stopped_sent.load()) {
     return;
   }
   const DWORD error = GetLastError();

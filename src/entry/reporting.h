@@ -22,8 +22,13 @@ DWORD LastErrorCode();
 /// GetLastError() first, then writes an error event (source "OstrelServer",
 /// strings "OstrelServer : ERROR : <code>" and the message; an event source
 /// that cannot be opened drops the event silently) and the line "ERROR <code>:
-/// <message>" to the output log when one is open. Any thread.
+/// <message>" to the output log when one is open; once STOPPED has been sent,
+/// only the code is captured. Any thread.
 void ReportError(const char* message);
+
+/// A line of the host's own that is no error: console mode prints it, service
+/// mode writes it to the output log with the time. Any thread.
+void ReportLine(const char* message);
 
 /// Service mode: writes a warning event (strings "OstrelServer : WARNING :
 /// <code>" and the message), a trouble the run goes on with. The last error

@@ -2,7 +2,7 @@
 
 StatusFields NextStatusFields(std::uint32_t state, std::uint32_t* counter) {
   StatusFields fields{};
-  fields.controls_accepted = state == kStateStartPending ? 0 : kAcceptStop;
+  fields.controls_accepted = state == kStateStartPending ? 0 : kAcceptStop | kAcceptShutdown;
   if (state == kStateRunning || state == kStateStopped) {
     fields.checkpoint = 0;
   } else {

@@ -9,6 +9,7 @@
 
 #include "entry/output_log.h"
 #include "entry/reporting.h"
+#include "jvmhost/process_end.h"
 #include "jvmhost/vm_hooks.h"
 #include "jvmhost/vm_library.h"
 #include "launch/launch_args.h"
@@ -52,16 +53,6 @@ static_assert(std::is_same<decltype(&VmExitHook), void(__stdcall*)(jint)>::value
 static_assert(std::is_same<decltype(&VmAbortHook), void(__stdcall*)()>::value, "the abort hook is __stdcall");
 #endif
 
-// The stop protocol. The first stop request moves kIdle to kStopping, does its
-// work and ends in kStopped; a run that ends first moves kIdle to kRunOver, and a
-// request after that does nothing. The run closes its stop event only when no
-// request is between its two steps, so SetEvent never meets a closed handle and
-// every request after the first is a no-op.
-enum StopState : int { kIdle, kStopping, kStopped, kRunOver };
-
-std::atomic<int> stop_state{kIdle};
-std::atomic<HANDLE> stop_event{nullptr};
-HANDLE run_ended_event = nullptr;  // never closed: console handlers wait on it
 // Never freed: the VM is never destroyed and its threads run inside the library
 // until the process ends; unloading it under them crashes the process.
 HMODULE vm_library = nullptr;
@@ -69,7 +60,12 @@ JavaVM* java_vm = nullptr;
 // Written on the run thread after java_vm; read by whichever thread stops.
 std::atomic<jobject> receiver_instance{nullptr};
 
-bool StopRequested() { return stop_state.load() != kIdle; }
+// The failures the VM reports, not the system, carry a code of their own: the
+// thread's last error says nothing of them (a failed FindClass may leave 0).
+void ReportFailure(DWORD code, const char* message) {
+  SetLastError(code);
+  ReportError(message);
+}
 
 jint CreateJvm(JavaVMInitArgs* init_args, JNIEnv** env) {
   FARPROC entry = GetProcAddress(vm_library, kVmEntrySymbol);
@@ -158,7 +154,7 @@ void RegisterReceiver(JNIEnv* env) {
     return;
   }
   char signature[kAccessorSignatureSize];
-  const int length = std::snprintf(signature, sizeof(signature), "()L%s;", kEventClassName);
+  const int length = FormatText(signature, sizeof(signature), "()L%s;", kEventClassName);
   if (length < 0 || static_cast<std::size_t>(length) >= sizeof(signature)) {
     return;
   }
@@ -175,14 +171,15 @@ void RegisterReceiver(JNIEnv* env) {
 
 // Starts the application; `quiet` ends once the VM has been created (it loads
 // its own libraries, java.dll and zip.dll among them, while it is created).
-void StartJavaApplication(const StringList& vm_options, const StringList& arguments, const char* work_dir,
+// The run thread's JNIEnv once main has been called, else null.
+JNIEnv* StartJavaApplication(const StringList& vm_options, const StringList& arguments, const char* work_dir,
                           QuietErrorMode& quiet) {
   if (work_dir != nullptr && !ChangeWorkingDirectory(work_dir)) {
     ReportError("ERROR : _chdir");
   }
   if (vm_options.count() > kMaxVmOptions) {
-    ReportError("Max. number of Java args exceeded.");
-    return;
+    ReportFailure(ERROR_BAD_ARGUMENTS, "Max. number of Java args exceeded.");
+    return nullptr;
   }
   // The user's options first and in their order; the hooks after them, never
   // counted against the limit.
@@ -197,35 +194,39 @@ void StartJavaApplication(const StringList& vm_options, const StringList& argume
   init_args.ignoreUnrecognized = JNI_TRUE;
 
   if (StopRequested()) {
-    return;
+    return nullptr;
   }
   JNIEnv* env = nullptr;
   const jint created = CreateJvm(&init_args, &env);
+  // A VM that fails to reserve its heap leaves the system's reason; one that
+  // leaves none gets the code of a failed initialisation.
+  const DWORD creation_error = GetLastError();
   quiet.Restore();
   // A VM that claims success without handing out its pointers is as good as none.
   if (created < 0 || java_vm == nullptr || env == nullptr) {
-    ReportVmFailure("Cannot create Java VM.");
-    return;
+    SetLastError(creation_error != 0 ? creation_error : ERROR_DLL_INIT_FAILED);
+    ReportVmFailure(kCannotCreateVm);
+    return nullptr;
   }
   MarkVmCreated();
   // A stop that came while the VM was being created: the application is not started.
   if (StopRequested()) {
-    return;
+    return nullptr;
   }
   jclass main_class = env->FindClass(kMainClass);
   if (main_class == nullptr) {
-    ReportError("Cannot find main class.");
-    return;
+    ReportFailure(ERROR_FILE_NOT_FOUND, "Cannot find main class.");
+    return nullptr;
   }
   jmethodID main_method = env->GetStaticMethodID(main_class, kMainMethod, kMainSignature);
   if (main_method == nullptr) {
-    ReportError("Cannot find main method.");
-    return;
+    ReportFailure(ERROR_PROC_NOT_FOUND, "Cannot find main method.");
+    return nullptr;
   }
   jobjectArray argument_array = BuildArgumentArray(env, arguments);
   if (argument_array == nullptr) {
-    ReportError("Out of Memory!");
-    return;
+    ReportFailure(ERROR_NOT_ENOUGH_MEMORY, "Out of Memory!");
+    return nullptr;
   }
   RegisterReceiver(env);
   // A failed receiver lookup leaves NoClassDefFoundError (or the like) pending,
@@ -233,20 +234,23 @@ void StartJavaApplication(const StringList& vm_options, const StringList& argume
   if (env->ExceptionCheck()) {
     env->ExceptionClear();
   }
-  if (StopRequested()) {
-    return;
+  // From here a stop ends the application; one that came first skips it.
+  if (!EnterMain(java_vm)) {
+    return nullptr;
   }
   env->CallStaticVoidMethod(main_class, main_method, argument_array);
   if (env->ExceptionCheck()) {
     env->ExceptionDescribe();  // the VM prints the stack trace on its error stream
     env->ExceptionClear();
-    ReportError("Exception in main method.");
+    ReportFailure(ERROR_EXCEPTION_IN_SERVICE, "Exception in main method.");
     // main has returned, if by throwing, and the threads it started may run on:
     // the host handles the console's events as after a normal return.
   }
   // Registered only now, after the VM registered its own handlers, so that the
   // platform (which calls the last registered first) shows each event to us first.
   SetConsoleCtrlHandler(HostConsoleHandler, TRUE);
+  LeaveMain();
+  return env;
 }
 
 void DispatchControlToJava(jint code) {
@@ -271,41 +275,18 @@ void DispatchControlToJava(jint code) {
   java_vm->DetachCurrentThread();
 }
 
-// Closes the run's stop event once no stop request can still signal it.
-void CloseStopEvent(HANDLE event) {
-  for (;;) {
-    int expected = kIdle;
-    if (stop_state.compare_exchange_strong(expected, kRunOver) || expected != kStopping) {
-      break;
-    }
-    Sleep(1);  // a request is between its two steps; it finishes promptly
-  }
-  stop_event.store(nullptr);
-  CloseHandle(event);
-}
-
 }  // namespace
 
 void RunHost(std::size_t count, const char* const* entries) {
-  if (!ReportServiceStatus(SERVICE_START_PENDING, 0, kStartWaitHint)) {
+  if (!ReportServiceStatus(SERVICE_START_PENDING, 0, kStartWaitHint) || !BeginRun()) {
     return;
   }
-  HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  if (event == nullptr) {
-    ReportError("Cannot create the stop event.");
-    return;
-  }
-  if (run_ended_event == nullptr) {
-    run_ended_event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  }
-  stop_event.store(event);
-
   // The selected lists live here until the run is over: a stop request on
   // another thread never releases what the start may still be using.
   StringList vm_options;
   StringList arguments;
   if (!SelectVmOptions(entries, count, &vm_options) || !SelectAppArguments(entries, count, &arguments)) {
-    ReportError("Out of Memory!");
+    ReportFailure(ERROR_NOT_ENOUGH_MEMORY, "Out of Memory!");  // a failed allocation sets none
   } else {
     // Resolved once: the library, its neighbours, the current directory and the
     // log all come from this one full path, never from a library search.
@@ -316,33 +297,18 @@ void RunHost(std::size_t count, const char* const* entries) {
     }
     if (ReportServiceStatus(SERVICE_RUNNING, 0, 0) && !StopRequested() &&
         LoadJvmLibrary(work_dir, &vm_library) == 0) {
-      StartJavaApplication(vm_options, arguments, work_dir.full.get(), quiet);
+      JNIEnv* env = StartJavaApplication(vm_options, arguments, work_dir.full.get(), quiet);
       quiet.Restore();
-      WaitForSingleObject(event, INFINITE);
+      WaitForTheStop(env);
     }
   }
-  CloseStopEvent(event);
+  EndRun();
 }
 
 void ShutdownHost() {
-  int expected = kIdle;
-  if (!stop_state.compare_exchange_strong(expected, kStopping)) {
+  if (!BeginStop()) {
     return;
   }
   DispatchControlToJava(kControlStop);
-  HANDLE event = stop_event.load();
-  if (event != nullptr) {
-    SetEvent(event);
-  }
-  stop_state.store(kStopped);
-}
-
-void MarkRunEnded() {
-  if (run_ended_event != nullptr) {
-    SetEvent(run_ended_event);
-  }
-}
-
-bool WaitForRunEnd(DWORD timeout_ms) {
-  return run_ended_event == nullptr || WaitForSingleObject(run_ended_event, timeout_ms) == WAIT_OBJECT_0;
+  CompleteStop();
 }

@@ -12,19 +12,12 @@
 /// them). Once per process, on the run thread.
 void RunHost(std::size_t count, const char* const* entries);
 
-/// Requests the stop: tells the application when it registered a receiver and
-/// releases the run's wait. Any thread, any moment, any number of times: only
-/// the first request acts, and one that comes after the run ended does nothing.
+/// Requests the stop: tells the application when it registered a receiver,
+/// ends the application when it runs (see process_end.h) and releases the run's
+/// wait. Any thread, any moment, any number of times: only the first request
+/// acts, and one that comes after the run ended, or while a VM end is ending the
+/// process, does nothing. Returns at once.
 void ShutdownHost();
-
-/// Says that the run's owner has finished its ending (in service mode, the
-/// STOPPED report). A console close or system shutdown waits for this, briefly,
-/// because the process ends as soon as its handler returns.
-void MarkRunEnded();
-
-/// Waits up to `timeout_ms` for MarkRunEnded. True when the run has ended, or
-/// when no run has begun.
-bool WaitForRunEnd(DWORD timeout_ms);
 
 /// The console control handler, registered once the application has started.
 BOOL WINAPI HostConsoleHandler(DWORD event);

@@ -1,6 +1,7 @@
 #include "jvmhost/vm_library.h"
 
 #include <cstdlib>
+#include <utility>
 
 #include "entry/reporting.h"
 #include "jvmhost/vm_library_path.h"
@@ -12,8 +13,18 @@ constexpr UINT kQuietErrorMode = SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX
 // Longest module path the host asks for (the system's limit of a path).
 constexpr DWORD kModulePathLimit = 32768;
 
-void ReportLoadFailure(const char* path, DWORD error) {
-  OwnedString message = FormatString("Cannot load Java VM library \"%s\".", path);
+// A runtime C library that is there but did not load: what jvm.dll then misses.
+struct PreloadFailure {
+  OwnedString path;
+  DWORD error = 0;
+};
+
+void ReportLoadFailure(const char* path, DWORD error, const PreloadFailure* preload = nullptr) {
+  OwnedString message =
+      preload != nullptr && preload->path
+          ? FormatString("Cannot load Java VM library \"%s\"; its C library \"%s\" did not load (error %lu).", path,
+                         preload->path.get(), static_cast<unsigned long>(preload->error))
+          : FormatString("Cannot load Java VM library \"%s\".", path);
   // The message is formatted first, so the load's own error is what a service
   // run captures as its exit code.
   SetLastError(error);
@@ -78,11 +89,16 @@ OwnedString FullPathName(const char* path, DWORD* error) {
 
 bool Exists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
 
+// What a probe's failure says of a file: not there at all. Any other failure
+// (a denied folder, a drive not ready) is a trouble of its own.
+bool Missing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
 // Loads the C runtime libraries that lie in the runtime's bin folder, by full
 // path, so that jvm.dll finds its import already loaded. Kept for the life of
-// the process, as jvm.dll is. One that fails to load is passed over: the load
-// of jvm.dll then says what is missing.
-void PreloadRuntimeLibraries(const char* directory) {
+// the process, as jvm.dll is. One that fails to load is passed over, and
+// named when the load of jvm.dll then fails.
+PreloadFailure PreloadRuntimeLibraries(const char* directory) {
+  PreloadFailure failure;
   for (const char* name : kRuntimeLibraries) {
     OwnedString path = BuildRuntimeLibraryPath(directory, name);
     if (!path || !VmLibraryPathFits(path.get())) {
@@ -93,8 +109,12 @@ void PreloadRuntimeLibraries(const char* directory) {
       continue;
     }
     // The altered search order finds its own neighbours in bin\ first.
-    LoadLibraryExA(path.get(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (LoadLibraryExA(path.get(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH) == nullptr && !failure.path) {
+      failure.error = GetLastError();
+      failure.path = std::move(path);
+    }
   }
+  return failure;
 }
 
 }  // namespace
@@ -169,21 +189,24 @@ int LoadJvmLibrary(const WorkDir& work_dir, HMODULE* module) {
   // is a broken runtime, reported as such; only a missing one makes way for the
   // server VM, the only one of every 64-bit runtime and of Java 9 on.
   const char* path = client.get();
-  if (!Exists(client.get())) {
-    const DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-      if (!Exists(server.get())) {
+  if (!Exists(client.get()) && Missing(GetLastError())) {
+    if (!Exists(server.get())) {
+      const DWORD error = GetLastError();
+      // Neither there: the client VM is the one looked for.
+      if (Missing(error)) {
         ReportLoadFailure(client.get(), ERROR_MOD_NOT_FOUND);
-        return -1;
+      } else {
+        ReportLoadFailure(server.get(), error);
       }
-      path = server.get();
+      return -1;
     }
+    path = server.get();
   }
-  PreloadRuntimeLibraries(work_dir.full.get());
+  const PreloadFailure preload = PreloadRuntimeLibraries(work_dir.full.get());
   // jvm.dll's other imports are searched from its own folder first.
   *module = LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   if (*module == nullptr) {
-    ReportLoadFailure(path, GetLastError());
+    ReportLoadFailure(path, GetLastError(), &preload);
     return -1;
   }
   return 0;

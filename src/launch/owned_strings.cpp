@@ -4,11 +4,48 @@
 #include <cstdio>
 #include <cstring>
 
+int FormatTextV(char* buffer, std::size_t size, const char* format, va_list args) {
+  va_list measure;
+  va_copy(measure, args);
+#ifdef _WIN32
+  // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): copied just above from the caller's started list
+  const int length = _vscprintf(format, measure);
+#else
+  // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): copied just above from the caller's started list
+  const int length = std::vsnprintf(nullptr, 0, format, measure);
+#endif
+  va_end(measure);
+  if (length < 0 || size == 0) {
+    return length;
+  }
+  va_list write;
+  va_copy(write, args);
+#ifdef _WIN32
+  // At most size - 1 bytes; a text that does not fit is cut there, unterminated
+  // (-1), so the terminator is always set here.
+  const int written = _vsnprintf(buffer, size - 1, format, write);
+  buffer[written < 0 ? size - 1 : static_cast<std::size_t>(written)] = '\0';
+#else
+  std::vsnprintf(buffer, size, format, write);
+#endif
+  va_end(write);
+  return length;
+}
+
+// NOLINTNEXTLINE(cert-dcl50-cpp): printf-style on purpose, checked by the format attribute
+int FormatText(char* buffer, std::size_t size, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int length = FormatTextV(buffer, size, format, args);
+  va_end(args);
+  return length;
+}
+
 OwnedString FormatStringV(const char* format, va_list args) {
   va_list measure;
   va_copy(measure, args);
   // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): copied just above from the caller's started list
-  const int length = std::vsnprintf(nullptr, 0, format, measure);
+  const int length = FormatTextV(nullptr, 0, format, measure);
   va_end(measure);
   OwnedString result;
   if (length < 0) {
@@ -21,7 +58,7 @@ OwnedString FormatStringV(const char* format, va_list args) {
   }
   va_list write;
   va_copy(write, args);
-  const int written = std::vsnprintf(result.get(), size, format, write);
+  const int written = FormatTextV(result.get(), size, format, write);
   va_end(write);
   if (written != length) {
     result.reset();

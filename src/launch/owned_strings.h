@@ -7,8 +7,9 @@
 #include <cstdlib>
 #include <memory>
 
-#if defined(__MINGW32__)
-#define OSTREL_PRINTF_FORMAT(fmt, args) __attribute__((format(__MINGW_PRINTF_FORMAT, fmt, args)))
+// The formats are those of the system's C runtime on Windows (see FormatTextV).
+#if defined(__MINGW32__) && !defined(__clang__)
+#define OSTREL_PRINTF_FORMAT(fmt, args) __attribute__((format(ms_printf, fmt, args)))
 #elif defined(__GNUC__)
 #define OSTREL_PRINTF_FORMAT(fmt, args) __attribute__((format(printf, fmt, args)))
 #else
@@ -21,6 +22,14 @@ struct FreeDeleter {
 
 /// A heap string released with free(); null when an allocation failed.
 using OwnedString = std::unique_ptr<char, FreeDeleter>;
+
+/// Formats into `buffer`: at most `size` bytes, terminated whenever `size` is
+/// above 0 (a text that does not fit is cut). Returns the length of the whole
+/// text, or a negative number when the format fails. On Windows the system's C
+/// runtime formats (msvcrt.dll: the format language of a Windows Java VM, and
+/// none of a second printf in the executable); elsewhere C99's vsnprintf.
+int FormatTextV(char* buffer, std::size_t size, const char* format, va_list args) OSTREL_PRINTF_FORMAT(3, 0);
+int FormatText(char* buffer, std::size_t size, const char* format, ...) OSTREL_PRINTF_FORMAT(3, 4);
 
 /// Formats into a heap string of exactly the needed size, so no text is ever cut
 /// or written past its buffer. Returns null when memory runs out or the format fails.

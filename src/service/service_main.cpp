@@ -3,6 +3,7 @@
 #include "entry/names.h"
 #include "entry/reporting.h"
 #include "jvmhost/jvm_host.h"
+#include "jvmhost/process_end.h"
 #include "launch/registry_value.h"
 #include "launch/stored_options.h"
 
@@ -27,14 +28,14 @@ void WINAPI HostServiceMain(DWORD /*argc*/, LPSTR* /*argv*/) {
       RunHost(entries.count(), entries.items());
     }
   }
-  ReportServiceStatus(SERVICE_STOPPED, LastErrorCode(), 0);
-  MarkRunEnded();
+  ReportServiceRunEnd();
 }
 
 void WINAPI HostCtrlHandler(DWORD control) {
-  if (control == SERVICE_CONTROL_STOP) {
+  // Windows' shutdown stops the service as an administrator's stop does.
+  if (control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_SHUTDOWN) {
     // STOP_PENDING goes out before the run is told, so the manager never sees
-    // STOPPED overtaken by a late STOP_PENDING.
+    // STOPPED overtaken by a late STOP_PENDING. The stop itself returns at once.
     ReportServiceStatus(SERVICE_STOP_PENDING, 0, 0);
     ShutdownHost();
     return;

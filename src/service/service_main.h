@@ -9,8 +9,9 @@
 /// service control manager are ignored.
 void WINAPI HostServiceMain(DWORD argc, LPSTR* argv);
 
-/// The service control handler, on the dispatcher thread: the stop control
-/// stops the host; every other control re-reports the current state.
+/// The service control handler, on the dispatcher thread: the stop and the
+/// shutdown controls stop the host; every other control re-reports the current
+/// state. Returns at once.
 void WINAPI HostCtrlHandler(DWORD control);
 
 #endif

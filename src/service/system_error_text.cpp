@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include <cstdio>
+#include "launch/owned_strings.h"
 
 namespace {
 
@@ -26,7 +26,7 @@ char* FormatSystemErrorText(char* buffer, std::size_t size) {
     }
   } else {
     message[length >= 2 ? length - 2 : 0] = '\0';  // the text ends in "\r\n"
-    std::snprintf(buffer, size, "%s (0x%lx)", message, static_cast<unsigned long>(GetLastError()));
+    FormatText(buffer, size, "%s (0x%lx)", message, static_cast<unsigned long>(GetLastError()));
   }
   if (message != nullptr) {
     LocalFree(message);

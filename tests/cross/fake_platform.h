@@ -26,6 +26,8 @@ HMODULE WINAPI FakeLoadLibraryA(LPCSTR path);
 HMODULE WINAPI FakeLoadLibraryExA(LPCSTR path, HANDLE file, DWORD flags);
 [[noreturn]] void WINAPI FakeExitProcess(UINT code);
 BOOL WINAPI FakeTerminateProcess(HANDLE process, UINT code);
+DWORD WINAPI FakeGetFullPathNameA(LPCSTR path, DWORD size, LPSTR buffer, LPSTR* file_part);
+DWORD WINAPI FakeGetFileAttributesA(LPCSTR path);
 // The redirection of the standard streams to the output log: recorded, not
 // done, so that the test process keeps the output its runner reads.
 BOOL WINAPI FakeSetStdHandle(DWORD which, HANDLE handle);
@@ -49,6 +51,8 @@ FILE* FakeFreopen(const char* path, const char* mode, FILE* stream);
 #define LoadLibraryExA FakeLoadLibraryExA
 #define ExitProcess FakeExitProcess
 #define TerminateProcess FakeTerminateProcess
+#define GetFullPathNameA FakeGetFullPathNameA
+#define GetFileAttributesA FakeGetFileAttributesA
 #define SetStdHandle FakeSetStdHandle
 #define SetHandleInformation FakeSetHandleInformation
 #define _dup2 FakeDup2

@@ -5,6 +5,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <utility>
 
 FakePlatform fake;
 
@@ -37,6 +40,13 @@ void FakePlatform::Reset() {
   error_after_format_message = 0;
   error_after_report_event = 0;
   control_during_registration = 0;
+  control_during_event = 0;
+  fail_full_path = false;
+  full_path_error = 0;
+  attributes_path.clear();
+  attributes_error = 0;
+  log_path.clear();
+  log_at_stopped.clear();
   error_modes.clear();
   error_mode = 0;
   loads.clear();
@@ -63,6 +73,10 @@ std::vector<EventCall> FakePlatform::Events() {
 BOOL WINAPI FakeSetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS status) {
   std::lock_guard<std::mutex> lock(fake.mutex);
   fake.status_calls.push_back({handle, *status, GetCurrentThreadId()});
+  if (status->dwCurrentState == SERVICE_STOPPED && !fake.log_path.empty()) {
+    std::ifstream log(fake.log_path, std::ios::binary);
+    fake.log_at_stopped.assign(std::istreambuf_iterator<char>(log), std::istreambuf_iterator<char>());
+  }
   if (handle == nullptr) {
     SetLastError(ERROR_INVALID_HANDLE);  // as the system answers it
     return FALSE;
@@ -88,6 +102,12 @@ HANDLE WINAPI FakeRegisterEventSourceA(LPCSTR server, LPCSTR source) {
 
 BOOL WINAPI FakeReportEventA(HANDLE source, WORD type, WORD category, DWORD event_id, PSID user, WORD count,
                              DWORD data_size, LPCSTR* strings, LPVOID data) {
+  DWORD control = 0;
+  {
+    std::lock_guard<std::mutex> lock(fake.mutex);
+    std::swap(control, fake.control_during_event);
+  }
+  if (control != 0) fake.service_handler(control);
   std::lock_guard<std::mutex> lock(fake.mutex);
   EventCall call{"", "", type, category, event_id, user != nullptr, {}, data_size != 0 || data != nullptr, source};
   for (WORD i = 0; i < count; ++i) {
@@ -192,6 +212,24 @@ HMODULE WINAPI FakeLoadLibraryExA(LPCSTR path, HANDLE file, DWORD flags) {
     fake.loads.push_back({path, true, flags, fake.error_mode});
   }
   return ::LoadLibraryExA(path, file, flags);
+}
+
+DWORD WINAPI FakeGetFullPathNameA(LPCSTR path, DWORD size, LPSTR buffer, LPSTR* file_part) {
+  if (fake.fail_full_path) {
+    SetLastError(fake.full_path_error);
+    return 0;
+  }
+  return ::GetFullPathNameA(path, size, buffer, file_part);
+}
+
+DWORD WINAPI FakeGetFileAttributesA(LPCSTR path) {
+  const std::string text(path);
+  const std::string& end = fake.attributes_path;
+  if (!end.empty() && text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0) {
+    SetLastError(fake.attributes_error);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  return ::GetFileAttributesA(path);
 }
 
 [[noreturn]] void WINAPI FakeExitProcess(UINT code) {

@@ -57,6 +57,18 @@ struct FakePlatform {
   // When set, the control handler is called with this control while it is
   // being registered, before the registration returns.
   DWORD control_during_registration = 0;
+  // When set, the control handler is called with this control from inside the
+  // first ReportEventA, as if it came while that event is being written.
+  DWORD control_during_event = 0;
+  // When set, GetFullPathNameA fails, leaving this as the last error (0: none).
+  bool fail_full_path = false;
+  DWORD full_path_error = 0;
+  // GetFileAttributesA of a path ending in `attributes_path` fails with this.
+  std::string attributes_path;
+  DWORD attributes_error = 0;
+  // When set, the file as it stands when STOPPED is reported goes to log_at_stopped.
+  std::string log_path;
+  std::string log_at_stopped;
   // Records.
   std::vector<StatusCall> status_calls;
   std::vector<EventCall> events;

@@ -2,9 +2,11 @@
 // with the service control manager and the event log faked. The host runs once
 // per process, so ctest runs each test in a process of its own.
 #include "jvmhost/jvm_host.h"
+#include "jvmhost/process_end.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <fstream>
@@ -34,6 +36,14 @@ void SetEntries(std::vector<std::string> list) {
 }
 
 void RunTheHost() { RunHost(entry_pointers.size(), entry_pointers.data()); }
+
+// A stop ends a started application through System.exit(0), whose exit hook
+// ends the process: the fake ExitProcess holds the thread that got there.
+void EndsTheProcessWithZero(std::thread& run) {
+  ASSERT_TRUE(fake.WaitForProcessEnd(10000)) << "the application did not end";
+  run.detach();
+  EXPECT_EQ(fake.exit_codes, std::vector<UINT>({0u}));
+}
 
 class Host : public ::testing::Test {
  protected:
@@ -75,8 +85,8 @@ TEST_F(Host, ReceiverIsRegisteredAndToldOfTheStop) {
   ASSERT_TRUE(dir.WaitFor("main-returned", 10s)) << dir.Problems();
   const DWORD run_thread = fake.StatusCalls().at(0).thread;
   ShutdownHost();
-  run.join();
-  ShutdownHost();  // a second request after the run ended does nothing
+  EndsTheProcessWithZero(run);
+  ShutdownHost();  // a second request does nothing
 
   const auto t = dir.Transcript();
   EXPECT_EQ(dir.Problems(), "");
@@ -112,8 +122,16 @@ TEST_F(Host, ReceiverIsRegisteredAndToldOfTheStop) {
     if (l.at(0) == "dispatch") dispatches.push_back(l.at(1));
   }
   EXPECT_EQ(dispatches, std::vector<std::string>({"1"}));
+  // Then the application ends, on the run thread, which main has left.
+  const auto exits = dir.Calls("CallStaticVoidMethod");
+  ASSERT_EQ(exits.size(), 2u);
+  EXPECT_EQ(exits[1].at(1), std::to_string(run_thread));
+  EXPECT_EQ(exits[1].at(3), "java/lang/System");
+  EXPECT_EQ(exits[1].at(4), "exit");
+  EXPECT_LT(IndexOf(t, [](const auto& l) { return l.at(0) == "dispatch"; }),
+            IndexOf(t, [](const auto& l) { return l.at(0) == "system-exit"; }));
 
-  EXPECT_EQ(States(), std::vector<DWORD>({SERVICE_START_PENDING, SERVICE_RUNNING}));
+  EXPECT_EQ(States(), std::vector<DWORD>({SERVICE_START_PENDING, SERVICE_RUNNING, SERVICE_STOPPED}));
   ASSERT_EQ(fake.handler_calls.size(), 1u);
   EXPECT_EQ(fake.handler_calls[0].routine, &HostConsoleHandler);
   EXPECT_TRUE(fake.handler_calls[0].add);
@@ -138,7 +156,7 @@ TEST_F(Host, RuntimeLibraryIsPreloadedWithTheErrorBoxesOff) {
   std::thread run(RunTheHost);
   ASSERT_TRUE(dir.WaitFor("main-returned", 10s)) << dir.Problems();
   ShutdownHost();
-  run.join();
+  EndsTheProcessWithZero(run);
   ASSERT_EQ(fake.loads.size(), 3u);
   EXPECT_EQ(fake.loads[0].path, bin + "msvcr71.dll");
   EXPECT_EQ(fake.loads[1].path, bin + "vcruntime140.dll");
@@ -221,10 +239,11 @@ TEST_F(Host, VmWordsAreTheLastTwoKilobytesOfWholeLines) {
 // Windows ends the process as soon as the handler returns from a close: the
 // handler holds on until the run's owner has finished its ending.
 TEST_F(Host, ConsoleCloseWaitsForTheEndOfTheRun) {
-  VmWorkDir dir("close", "");
+  // No application to end: the run itself ends.
+  VmWorkDir dir("close", "missing_class=vantor/str/diskarray/rmi/FileServer\n");
   SetEntries({dir.WorkDirEntry()});
   std::thread run(RunTheHost);
-  ASSERT_TRUE(dir.WaitFor("main-returned", 10s)) << dir.Problems();
+  ASSERT_TRUE(dir.WaitFor("exception", 10s)) << dir.Problems();
   std::atomic<bool> returned{false};
   std::thread handler([&returned] {
     EXPECT_EQ(HostConsoleHandler(CTRL_CLOSE_EVENT), TRUE);
@@ -248,18 +267,27 @@ TEST_F(Host, StopBeforeTheRunSkipsTheVm) {
   EXPECT_EQ(States(), std::vector<DWORD>({SERVICE_START_PENDING, SERVICE_RUNNING}));
 }
 
-TEST_F(Host, StopDuringSlowMainEndsTheRunWhenMainReturns) {
-  VmWorkDir dir("slow_main", "receiver=test/Receiver\nmain=block:1500\n");
+// While main still runs, a thread of the host's own attaches and ends the
+// application; the stop itself returns at once.
+TEST_F(Host, StopDuringSlowMainEndsTheApplicationOnAThreadOfItsOwn) {
+  VmWorkDir dir("slow_main", "receiver=test/Receiver\nmain=block:3000\n");
   SetEntries({dir.WorkDirEntry()});
   std::thread run(RunTheHost);
   ASSERT_TRUE(dir.WaitFor("main-args", 10s)) << dir.Problems();
+  const DWORD run_thread = fake.StatusCalls().at(0).thread;
   ShutdownHost();
-  // The stop returns at once; the run goes on until main returns.
-  EXPECT_FALSE(dir.WaitFor("main-returned", 0ms)) << "the stop waited for main";
-  run.join();
-  EXPECT_EQ(dir.Problems(), "");
-  EXPECT_TRUE(dir.WaitFor("main-returned", 0ms));
+  EndsTheProcessWithZero(run);
+  EXPECT_FALSE(dir.WaitFor("main-returned", 0ms)) << "the application's end waited for main";
   EXPECT_TRUE(dir.WaitFor("dispatch", 0ms));
+  const auto exits = dir.Calls("CallStaticVoidMethod");
+  ASSERT_EQ(exits.size(), 2u);
+  const std::string ender = exits[1].at(1);
+  EXPECT_EQ(exits[1].at(3), "java/lang/System");
+  EXPECT_NE(ender, std::to_string(run_thread));
+  EXPECT_NE(ender, std::to_string(GetCurrentThreadId()));
+  const auto attached = dir.Calls("AttachCurrentThread");
+  EXPECT_TRUE(std::any_of(attached.begin(), attached.end(), [&ender](const auto& l) { return l.at(1) == ender; }));
+  EXPECT_EQ(dir.Problems(), "");
 }
 
 TEST_F(Host, ConcurrentStopsDispatchOnce) {
@@ -277,10 +305,15 @@ TEST_F(Host, ConcurrentStopsDispatchOnce) {
   }
   go = true;
   for (auto& s : stoppers) s.join();
-  run.join();
+  EndsTheProcessWithZero(run);
   int dispatches = 0;
-  for (const auto& l : dir.Transcript()) dispatches += l.at(0) == "dispatch";
+  int exits = 0;
+  for (const auto& l : dir.Transcript()) {
+    dispatches += l.at(0) == "dispatch";
+    exits += l.at(0) == "system-exit";
+  }
   EXPECT_EQ(dispatches, 1);
+  EXPECT_EQ(exits, 1);
   EXPECT_EQ(dir.Problems(), "");
 }
 
@@ -294,10 +327,13 @@ TEST_F(Host, ExceptionFromMainIsDescribedClearedAndReported) {
   Sleep(200);
   EXPECT_EQ(States().back(), static_cast<DWORD>(SERVICE_RUNNING));
   ShutdownHost();
-  run.join();
+  EndsTheProcessWithZero(run);  // main has returned, if by throwing: the application ends
   EXPECT_EQ(dir.Problems(), "");
   EXPECT_EQ(dir.Calls("ExceptionClear").size(), 2u);  // the receiver lookup's, then main's
   EXPECT_EQ(EventMessages(), std::vector<std::string>({"Exception in main method."}));
+  // A code of its own, whatever the thread's last error said.
+  EXPECT_EQ(fake.Events().at(0).strings.at(0), "OstrelServer : ERROR : 1064");
+  EXPECT_EQ(LastErrorCode(), static_cast<DWORD>(ERROR_EXCEPTION_IN_SERVICE));
   // main has returned, if by throwing: the console's events are the host's now.
   ASSERT_EQ(fake.handler_calls.size(), 1u);
   EXPECT_EQ(fake.handler_calls[0].routine, &HostConsoleHandler);
@@ -311,37 +347,54 @@ struct LoadCase {
   const char* shown;   // the directory the message shows: "" the case's own
   DWORD code;
   std::size_t loads;
+  const char* folder = "client";  // the VM's folder the message names
+  const char* note = "";          // what the message says after the path
 };
 
 class LoadFailure : public Host, public ::testing::WithParamInterface<LoadCase> {};
 
 TEST_P(LoadFailure, IsReportedAndEndsTheRun) {
   const LoadCase& c = GetParam();
-  const std::string overlong = "C:\\" + std::string(300, 'd');
+  const std::string name = c.name;
   std::string directory;
   std::unique_ptr<VmWorkDir> dir;
-  if (std::string(c.name) == "no_workdir") {
+  if (name == "no_workdir") {
     SetEntries({"-Xmx1m", "arg"});
-  } else if (std::string(c.name) == "overlong") {
-    directory = overlong;
+  } else if (name == "overlong") {
+    directory = "C:\\" + std::string(300, 'd');
     SetEntries({"wrkdir=" + directory});
   } else {
-    dir.reset(new VmWorkDir(std::string("load_") + c.name, "", "jvm.dll", c.server ? "server" : "unused"));
+    const bool c_library = name == "broken_c_library";
+    dir.reset(new VmWorkDir("load_" + name, "", c_library ? "jvm_msvcr71.dll" : "jvm.dll",
+                            c.server ? "server" : "unused"));
     directory = dir->path();
-    CreateDirectoryA((directory + "\\jre1.6.0\\bin\\client").c_str(), nullptr);
-    if (*c.client != '\0') {
-      std::ofstream(directory + "\\jre1.6.0\\bin\\client\\jvm.dll", std::ios::binary) << c.client;
+    const std::string bin = directory + "\\jre1.6.0\\bin\\";
+    CreateDirectoryA((bin + "client").c_str(), nullptr);
+    if (*c.client != '\0') std::ofstream(bin + "client\\jvm.dll", std::ios::binary) << c.client;
+    if (c_library) {
+      ASSERT_TRUE(MoveFileExA((bin + "unused\\jvm.dll").c_str(), (bin + "client\\jvm.dll").c_str(),
+                            MOVEFILE_REPLACE_EXISTING));
+      std::ofstream(bin + "msvcr71.dll", std::ios::binary) << "not a PE image";
+    }
+    // The resolution fails as asked, with the call's error or with none.
+    fake.fail_full_path = name.rfind("unresolvable", 0) == 0;
+    fake.full_path_error = name == "unresolvable" ? ERROR_BAD_NETPATH : 0;
+    if (name == "server_denied") {
+      fake.attributes_path = "\\server\\jvm.dll";
+      fake.attributes_error = ERROR_ACCESS_DENIED;
     }
     SetEntries({"wrkdir=" + directory});
   }
   EXPECT_TRUE(FinishesWithin(10s, RunTheHost));
   const std::string shown = *c.shown != '\0' ? c.shown : directory;
-  EXPECT_EQ(EventMessages(), std::vector<std::string>({"Cannot load Java VM library \"" + shown +
-                                                       "\\jre1.6.0\\bin\\client\\jvm.dll\"."}));
+  std::string note = c.note;
+  if (note.find("<dir>") != std::string::npos) note.replace(note.find("<dir>"), 5, directory);
+  EXPECT_EQ(EventMessages(), std::vector<std::string>({"Cannot load Java VM library \"" + shown + "\\jre1.6.0\\bin\\" +
+                                                       c.folder + "\\jvm.dll\"" + note + "."}));
   EXPECT_EQ(LastErrorCode(), c.code);
   EXPECT_EQ(fake.loads.size(), c.loads);
   EXPECT_EQ(States(), std::vector<DWORD>({SERVICE_START_PENDING, SERVICE_RUNNING}));
-  if (dir) EXPECT_TRUE(dir->Transcript().empty()) << "the server VM was loaded";
+  if (dir) EXPECT_TRUE(dir->Transcript().empty()) << "a VM was loaded";
   ShutdownHost();  // after the run ended: nothing to do, nothing to crash on
 }
 
@@ -353,7 +406,15 @@ INSTANTIATE_TEST_SUITE_P(
         LoadCase{"overlong", "", false, "", ERROR_FILENAME_EXCED_RANGE, 0},
         // A broken client VM is a broken runtime, whatever lies beside it.
         LoadCase{"broken_client", "not a PE image", true, "", ERROR_BAD_EXE_FORMAT, 1},
-        LoadCase{"no_vm", "", false, "", ERROR_MOD_NOT_FOUND, 0}),
+        LoadCase{"no_vm", "", false, "", ERROR_MOD_NOT_FOUND, 0},
+        // A server VM that cannot be looked at is not a missing one.
+        LoadCase{"server_denied", "", true, "", ERROR_ACCESS_DENIED, 0, "server"},
+        // The runtime's C library is there but does not load: jvm.dll names it.
+        LoadCase{"broken_c_library", "", false, "", ERROR_MOD_NOT_FOUND, 2, "client",
+                 "; its C library \"<dir>\\jre1.6.0\\bin\\msvcr71.dll\" did not load (error 193)"},
+        // A directory that cannot be resolved is shown as given.
+        LoadCase{"unresolvable", "", false, "", ERROR_BAD_NETPATH, 0},
+        LoadCase{"unresolvable_silent", "", false, "", ERROR_INVALID_NAME, 0}),
     [](const ::testing::TestParamInfo<LoadCase>& info) { return std::string(info.param.name); });
 
 TEST_F(Host, NoStopEventEndsTheRunAfterTheStartReport) {

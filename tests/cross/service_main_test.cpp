@@ -13,7 +13,8 @@
 #include "entry/names.h"
 #include "entry/reporting.h"
 #include "fakes.h"
-#include "jvmhost/vm_hooks.h"
+#include "jvmhost/jvm_host.h"
+#include "jvmhost/process_end.h"
 #include "launch/registry_value.h"
 #include "vm_workdir.h"
 
@@ -42,7 +43,7 @@ constexpr DWORD kStart = SERVICE_START_PENDING;
 constexpr DWORD kRunning = SERVICE_RUNNING;
 constexpr DWORD kStopping = SERVICE_STOP_PENDING;
 constexpr DWORD kStopped = SERVICE_STOPPED;
-constexpr DWORD kStop = SERVICE_ACCEPT_STOP;
+constexpr DWORD kStop = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN;
 
 void ServiceThread() { HostServiceMain(0, nullptr); }
 
@@ -92,18 +93,32 @@ class Service : public ::testing::Test {
     ASSERT_NE(fake.service_handler, nullptr);
     fake.service_handler(control);
   }
+
+  // A stop ends a started application through System.exit(0), whose exit hook
+  // reports STOPPED and ends the process: the fake ExitProcess holds that thread.
+  static void StopEndsTheProcess(std::thread& service, DWORD control = SERVICE_CONTROL_STOP) {
+    Control(control);
+    ASSERT_TRUE(fake.WaitForProcessEnd(10000)) << "the application did not end";
+    service.detach();
+    EXPECT_EQ(fake.exit_codes, std::vector<UINT>({0u}));
+  }
 };
 
-TEST_F(Service, NormalRunReportsTheWholeSequence) {
+const std::string kTime = "\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2} ";
+
+// Windows' shutdown stops the service as an administrator's stop does.
+class NormalRun : public Service, public ::testing::WithParamInterface<DWORD> {};
+
+TEST_P(NormalRun, ReportsTheWholeSequence) {
   // A control that comes before the first report finds no state to repeat.
   fake.control_during_registration = SERVICE_CONTROL_INTERROGATE;
   VmWorkDir dir("service_normal", "");
+  fake.log_path = dir.OutputLogPath();
   StoreOptions("-Xmx64m|" + dir.WorkDirEntry() + "|first arg|/Dx=1");
   std::thread service(ServiceThread);
   ASSERT_TRUE(dir.WaitFor("main-returned", 10s)) << dir.Problems();
   Control(SERVICE_CONTROL_INTERROGATE);
-  Control(SERVICE_CONTROL_STOP);
-  service.join();
+  StopEndsTheProcess(service, GetParam());
 
   EXPECT_EQ(fake.handler_names, std::vector<std::string>({"OstrelServer"}));
   EXPECT_EQ(Records(), std::vector<Record>({{kStart, 0, 0, 1, 3000},
@@ -114,6 +129,12 @@ TEST_F(Service, NormalRunReportsTheWholeSequence) {
                                             {kStopped, kStop, 0, 0, 0}}));
   EXPECT_TRUE(fake.Events().empty());
   EXPECT_EQ(dir.Problems(), "");
+  EXPECT_TRUE(dir.WaitFor("system-exit", 0ms));
+  // The stop line stands in the log when STOPPED is sent.
+  EXPECT_TRUE(std::regex_match(fake.log_at_stopped, std::regex(kTime + "Ostrel Server starts\\.\r\n" + kTime +
+                                                               "Ostrel Server is stopping\\.\r\n" + kTime +
+                                                               "Ostrel Server stopped \\(exit code 0\\)\\.\r\n")))
+      << fake.log_at_stopped;
   // The stored entries reached the VM and main.
   std::vector<std::string> options;
   std::vector<std::string> arguments;
@@ -138,59 +159,86 @@ TEST_F(Service, NormalRunReportsTheWholeSequence) {
                                                          "SetStdHandle output stdout", "SetStdHandle error stderr"}));
 }
 
-// A stop and a System.exit of the application at about the same moment: one
-// STOPPED, the first one sent, and the process ends with the VM's code, which
-// the host's own way out must not pre-empt.
+INSTANTIATE_TEST_SUITE_P(Stop, NormalRun, ::testing::Values(SERVICE_CONTROL_STOP, SERVICE_CONTROL_SHUTDOWN),
+                         [](const ::testing::TestParamInfo<DWORD>& info) {
+                           return std::string(info.param == SERVICE_CONTROL_STOP ? "stop" : "shutdown");
+                         });
+
+// A stop and a System.exit(3) of the application at about the same moment: one
+// STOPPED, the first one sent, and the process ends with the code of the end
+// that came first, which the host's own way out must not pre-empt.
 struct RaceCase {
   const char* name;
-  DWORD exit_after_ms;  // the application's System.exit(3)
-  DWORD stop_after_ms;  // the stop control, both counted from main's return
-  const char* first;    // "stop" or "exit"
-  bool host_ends;       // the host's own end begins before the exit comes
+  const char* scenario;  // the application's System.exit(3) after its delay, ...
+  int stop_after_ms;     // the stop control, counted from main's return; -1: while the VM's exit reports
+  DWORD exit_code;       // of the STOPPED
+  DWORD specific;
+  UINT process_code;
+  bool host_ends;  // the host's own end begins before the exit comes
 };
 
 class StopAndExit : public Service, public ::testing::WithParamInterface<RaceCase> {};
 
 TEST_P(StopAndExit, GiveOneStopped) {
   const RaceCase& c = GetParam();
-  VmWorkDir dir(std::string("race_") + c.name, "app_exit=3:" + std::to_string(c.exit_after_ms) + "\n");
+  VmWorkDir dir(std::string("race_") + c.name, c.scenario);
   StoreOptions(dir.WorkDirEntry());
   std::thread service(ServiceThread);
   ASSERT_TRUE(dir.WaitFor("main-returned", 10s)) << dir.Problems();
-  Sleep(c.stop_after_ms);
-  Control(SERVICE_CONTROL_STOP);
-  service.join();  // the run ends either way: the stop sets its event
+  if (c.stop_after_ms < 0) {
+    fake.control_during_event = SERVICE_CONTROL_STOP;
+  } else {
+    Sleep(static_cast<DWORD>(c.stop_after_ms));
+    Control(SERVICE_CONTROL_STOP);
+  }
   if (c.host_ends) {
-    // main returning: the process's end is the host's, and the VM's exit that
-    // comes during it only gives the process its code.
+    // The application refused to end: the run ends, and its end is the host's.
+    // The VM's exit that comes during it only gives the process its code.
+    service.join();
     EXPECT_TRUE(FinishesWithin(1000ms, BeginHostExit));
   }
   ASSERT_TRUE(fake.WaitForProcessEnd(10000)) << dir.Problems();
-  EXPECT_EQ(fake.exit_codes, std::vector<UINT>({3u}));
+  EXPECT_EQ(fake.exit_codes, std::vector<UINT>({c.process_code}));
   if (!c.host_ends) {
+    service.detach();
     EXPECT_FALSE(FinishesWithin(300ms, BeginHostExit)) << "the host's end came before the VM's";
+  }
+  if (c.stop_after_ms < 0) {
+    // A close while the VM's exit ends the process holds on: Windows would end
+    // it with its own code otherwise.
+    EXPECT_FALSE(FinishesWithin(300ms, [] { HostConsoleHandler(CTRL_CLOSE_EVENT); }));
   }
 
   std::vector<Record> stopped;
+  std::vector<Record> after_running;
   for (const Record& r : Records()) {
     if (r.state == kStopped) stopped.push_back(r);
+    if (r.state != kStart && r.state != kRunning) after_running.push_back(r);
   }
   ASSERT_EQ(stopped.size(), 1u);
   EXPECT_EQ(Records().back().state, kStopped);
-  const DWORD specific = fake.StatusCalls().back().status.dwServiceSpecificExitCode;
-  if (std::string(c.first) == "stop") EXPECT_TRUE(stopped[0].exit_code == 0 && specific == 0) << stopped[0];
-  if (std::string(c.first) == "exit") {
-    EXPECT_TRUE(stopped[0].exit_code == ERROR_SERVICE_SPECIFIC_ERROR && specific == 3) << stopped[0];
+  EXPECT_EQ(stopped[0].exit_code, c.exit_code);
+  EXPECT_EQ(fake.StatusCalls().back().status.dwServiceSpecificExitCode, c.specific);
+  // A stop that meets the VM's end sends STOP_PENDING at most.
+  EXPECT_LE(after_running.size(), 2u);
+  if (c.host_ends) {
+    // Nothing of the VM's exit reaches the event log or the log after the stop line.
+    EXPECT_TRUE(fake.Events().empty());
+    const std::string log = dir.OutputLog();
+    EXPECT_TRUE(std::regex_search(log, std::regex("Ostrel Server stopped \\(exit code 0\\)\\.\r\n$"))) << log;
   }
-  if (c.host_ends) EXPECT_TRUE(fake.Events().empty());
   EXPECT_EQ(dir.Problems(), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Race, StopAndExit,
-                         ::testing::Values(RaceCase{"stop_first", 1000, 0, "stop", false},
-                                           RaceCase{"exit_first", 0, 500, "exit", false},
-                                           RaceCase{"host_end_first", 1000, 0, "stop", true}),
-                         [](const ::testing::TestParamInfo<RaceCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Race, StopAndExit,
+    ::testing::Values(
+        // The stop ends the application, whose own exit later finds the end under way.
+        RaceCase{"stop_first", "app_exit=3:1000\n", 0, 0, 0, 0, false},
+        RaceCase{"exit_first", "app_exit=3:0\n", 500, ERROR_SERVICE_SPECIFIC_ERROR, 3, 3, false},
+        RaceCase{"stop_inside_exit", "app_exit=3:300\n", -1, ERROR_SERVICE_SPECIFIC_ERROR, 3, 3, false},
+        RaceCase{"host_end_first", "app_exit=3:1000\nexit_refuse=1\n", 0, 0, 0, 3, true}),
+    [](const ::testing::TestParamInfo<RaceCase>& info) { return std::string(info.param.name); });
 
 TEST_F(Service, NoHandlerHandleMeansNothingIsReported) {
   fake.fail_register_handler = true;
@@ -216,6 +264,7 @@ TEST_F(Service, StartFailureKeepsRunningAndStopsWithTheCapturedCode) {
   for (int i = 0; i < 100 && fake.Events().empty(); ++i) Sleep(20);
   ASSERT_EQ(Events(1), std::vector<std::string>({"Cannot find main class."}));
   const DWORD captured = LastErrorCode();
+  EXPECT_EQ(captured, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));  // whatever the thread's last error said
   EXPECT_EQ(Events(0), std::vector<std::string>({"OstrelServer : ERROR : " + std::to_string(static_cast<int>(captured))}));
   EXPECT_EQ(Records().back().state, kRunning);
   Control(SERVICE_CONTROL_STOP);
@@ -224,12 +273,11 @@ TEST_F(Service, StartFailureKeepsRunningAndStopsWithTheCapturedCode) {
   EXPECT_EQ(dir.Problems(), "");
   // The log: the start, what the VM said, the error, the stop, each of the
   // host's lines with the local time.
-  const std::string time = "\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2} ";
-  const std::string code = std::to_string(static_cast<int>(captured));
+  const std::string time = kTime;
   EXPECT_TRUE(std::regex_match(dir.OutputLog(), std::regex(time + "Ostrel Server starts\\.\r\nthe VM speaks\n" + time +
-                                                           "ERROR " + code + ": Cannot find main class\\.\r\n" + time +
-                                                           "Ostrel Server stopped \\(exit code " +
-                                                           std::to_string(captured) + "\\)\\.\r\n")))
+                                                           "ERROR 2: Cannot find main class\\.\r\n" + time +
+                                                           "Ostrel Server is stopping\\.\r\n" + time +
+                                                           "Ostrel Server stopped \\(exit code 2\\)\\.\r\n")))
       << dir.OutputLog();
 }
 
@@ -251,8 +299,7 @@ TEST_F(Service, LongestStoredValueReachesMainWhole) {
   StoreOptions(prefix + argument);
   std::thread service(ServiceThread);
   ASSERT_TRUE(dir.WaitFor("main-returned", 10s)) << dir.Problems();
-  Control(SERVICE_CONTROL_STOP);
-  service.join();
+  StopEndsTheProcess(service);
   std::vector<std::string> arguments;
   for (const auto& line : dir.Transcript()) {
     if (line.at(0) == "main-arg") arguments.push_back(line.at(2));

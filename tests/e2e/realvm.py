@@ -21,6 +21,9 @@ AVIAN_DLL = BUILD_DIR.parent / "avian" / "x86_64" / "jvm.dll"
 CLASSES = BUILD_DIR / "javaapp" / "classes"
 PORT_PROPERTY = "fileserver.port"
 MAIN_PROPERTY = "fileserver.main"
+HOOK_PROPERTY = "fileserver.hook"
+HOOK_FILE = "shutdown-hook.txt"
+HOOK_LINES = ("FileServer: shutdown hook begins", "FileServer: shutdown hook ends")
 SERVER_THREAD = "fileserver"
 MAIN_CLASS = "vantor/str/diskarray/rmi/FileServer"
 
@@ -61,12 +64,13 @@ class JavaApp:
     def class_path(self):
         return "-Djava.class.path=" + win_path(self.classes)
 
-    def options(self, main=None, class_path=True):
+    def options(self, main=None, class_path=True, hook=None):
         """The VM options that start the application: its class path, its port and,
         when given, how main behaves ("throw", "block:MS", "exit:CODE:MS",
-        "thread-throws")."""
+        "thread-throws") and the time its shutdown hook takes ("MS" or "forever")."""
         return ([self.class_path] if class_path else []) + [f"-D{PORT_PROPERTY}={self.port}"] + (
-            [f"-D{MAIN_PROPERTY}={main}"] if main else [])
+            [f"-D{MAIN_PROPERTY}={main}"] if main else []) + (
+            [f"-D{HOOK_PROPERTY}={hook}"] if hook is not None else [])
 
     def entries(self, *args, **options):
         return [self.workdir.entry, *self.options(**options), *args]
@@ -78,6 +82,10 @@ class JavaApp:
         if main and main.startswith("block:"):
             return lines + [f"FileServer: main blocks for {main[6:]} ms"]
         return lines + ([] if main == "throw" else ["FileServer: main returns"])
+
+    def hook_ran(self):
+        """Whether the shutdown hook has run (it writes its file in the working directory)."""
+        return (self.workdir.path / HOOK_FILE).exists()
 
     def ask(self, *names, wait=False, timeout=DEFAULT_TIMEOUT):
         """The answer to a request for these properties; with wait, once the server

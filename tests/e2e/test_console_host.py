@@ -6,8 +6,8 @@ import time
 
 import pytest
 
-from winehost import (HEAP_WORDS, LIBRARY_BELOW_WORKDIR, MAIN_CLASS, MAIN_SIGNATURE, REPO, RUNTIME_VM,
-                      STRING_CLASS, library_path, options_of, start_calls, win_path)
+from winehost import (END_CALLS, HEAP_WORDS, HOOK_LINES, LIBRARY_BELOW_WORKDIR, MAIN_CLASS, MAIN_SIGNATURE, REPO,
+                      RUNTIME_VM, STRING_CLASS, library_path, options_of, start_calls, win_path)
 
 BANNER = "Running Ostrel Server.\n"
 # The host registers its console handler right after main returns, or enters its
@@ -36,9 +36,12 @@ def run_until_ctrl_c(host, workdir, entries, env_extra=None, exe=None):
 
 
 def assert_stopped_by_host(result, transcript):
-    """A clean stop by Ctrl-C: the host's handler took the event, the VM stayed loaded."""
+    """A clean stop by Ctrl-C: the host's handler took the event, the VM stayed
+    loaded, and the application ended through System.exit(0), its hooks first."""
     assert result.returncode == 0, result
-    assert result.stdout == BANNER, result
+    assert result.stdout == BANNER + "".join(line + "\n" for line in HOOK_LINES), result
+    assert transcript.events("system-exit") == [("0",)]
+    assert transcript.events("exit-hook") == [("0", "hooked")]
     assert transcript.events("console-event") == [], "the event went past the host's handler"
     assert not transcript.has("unload"), "the VM library was unloaded under its threads"
     assert transcript.has("process-exit"), transcript
@@ -61,7 +64,7 @@ def test_start_hands_vm_options_and_arguments_to_the_vm_and_stops_on_ctrl_c(host
     assert options_of(transcript) == options
     assert hooks_of(transcript, len(options)) == CONSOLE_HOOKS
     assert transcript.events("create-result") == [("0",)]
-    assert transcript.jni() == start_calls(arguments)
+    assert transcript.jni() == start_calls(arguments) + END_CALLS
     assert len(transcript.threads()) == 1, "JNI used on more than the run thread"
     assert transcript.main_args() == arguments
     # The host made the working directory current, and recorded it in the drive's
@@ -75,7 +78,7 @@ def test_main_gets_an_empty_array_without_arguments(host, extra):
     workdir = host.workdir()
     result, transcript = run_until_ctrl_c(host, workdir, [workdir.entry, *extra])
     assert_stopped_by_host(result, transcript)
-    assert transcript.jni() == start_calls([])
+    assert transcript.jni() == start_calls([]) + END_CALLS
     assert transcript.main_args() == []
 
 
@@ -181,8 +184,9 @@ def test_second_ctrl_c_is_harmless(host):
                  ("NewObjectArray", "1", STRING_CLASS), id="array-fails"),
     pytest.param({"oom_string": 2}, "jvm.dll", ["a", "b", "c"], "Out of Memory!", "0",
                  ("NewString", "b"), id="second-string-fails"),
+    # main was called: the interrupt ends the application.
     pytest.param({"main": "throw"}, "jvm.dll", [], "Exception in main method.", "0",
-                 ("ExceptionClear",), id="main-throws"),
+                 END_CALLS[-1], id="main-throws"),
 ])
 def test_start_failure_is_reported_and_the_host_waits_for_ctrl_c(host, scenario, vm, entries,
                                                                    message, created, last_call):
@@ -195,8 +199,9 @@ def test_start_failure_is_reported_and_the_host_waits_for_ctrl_c(host, scenario,
     result = run.finish()
     transcript = workdir.transcript()
 
+    ended = transcript.has("main-threw")
     assert result.returncode == 0, result
-    assert result.stdout == BANNER + message + "\n", result
+    assert result.stdout == BANNER + "".join(line + "\n" for line in [message, *(HOOK_LINES if ended else [])]), result
     assert transcript.has("load")
     assert transcript.events("create-result") == ([] if created is None else [(created,)])
     calls = transcript.jni()
@@ -207,7 +212,7 @@ def test_start_failure_is_reported_and_the_host_waits_for_ctrl_c(host, scenario,
     # The host registers its handler only once main has returned (by throwing
     # too): else the VM's handler, installed when the VM was created, sees the
     # event and passes it on.
-    vm_hears_it = created == "0" and message != "Exception in main method."
+    vm_hears_it = created == "0" and not ended
     assert transcript.events("console-event") == ([("0",)] if vm_hears_it else [])
     assert not transcript.has("unload")
 
@@ -314,10 +319,12 @@ def test_vm_end_is_reported_and_the_process_ends_with_its_code(host, scenario, m
 
 # The client VM where there is one, else the server VM, each after the C
 # library the runtime keeps in bin\.
-@pytest.mark.parametrize("vm, folder", [(RUNTIME_VM, "client"), (RUNTIME_VM, "server"), ("jvm.dll", "server")],
-                         ids=["client-with-c-library", "server-with-c-library", "server-only"])
-def test_vm_below_the_workdir_is_loaded(host, vm, folder):
-    workdir = host.workdir(vm=vm, folder=folder)
+# A folder named like a device ("aux") is a folder all the same.
+@pytest.mark.parametrize("vm, folder, name", [(RUNTIME_VM, "client", "wd"), (RUNTIME_VM, "server", "wd"),
+                                              ("jvm.dll", "server", "wd"), ("jvm.dll", "client", "x/aux")],
+                         ids=["client-with-c-library", "server-with-c-library", "server-only", "device-name"])
+def test_vm_below_the_workdir_is_loaded(host, vm, folder, name):
+    workdir = host.workdir(vm=vm, folder=folder, name=name)
     result, transcript = run_until_ctrl_c(host, workdir, [workdir.entry, "arg"])
     assert_stopped_by_host(result, transcript)
     assert transcript.events("runtime") == ([("71",)] if vm == RUNTIME_VM else [])

@@ -12,9 +12,9 @@ from collections import namedtuple
 
 import pytest
 
-from realvm import CLASSES, PORT_PROPERTY, SERVER_THREAD, JavaApp, code_points, wait_gone
-from scm import RUNNING, STOPPED
-from test_service import LOG_START, event_code, install_entries, log_lines, signed, stop_line
+from realvm import CLASSES, HOOK_LINES, PORT_PROPERTY, SERVER_THREAD, JavaApp, code_points, wait_gone
+from scm import RUNNING, STOP_PENDING, STOPPED
+from test_service import LOG_START, LOG_STOPPING, event_code, install_entries, log_lines, signed, stop_line
 from winehost import EXE_NAME, win_path
 
 pytestmark = pytest.mark.usefixtures("real_vm")
@@ -49,8 +49,8 @@ ARGUMENTS = {
 # main: how the application's main behaves; properties: extra -D options it reads
 # back; host: the host's own line after the application's; answers: whether its
 # server runs (without the main class it never does).
-Console = namedtuple("Console", "arguments main properties class_path host answers", defaults=(
-    "ascii", None, {}, True, None, True))
+Console = namedtuple("Console", "arguments main properties class_path host answers hook", defaults=(
+    "ascii", None, {}, True, None, True, None))
 
 
 @pytest.mark.parametrize("case", [
@@ -63,11 +63,13 @@ Console = namedtuple("Console", "arguments main properties class_path host answe
                  id="main-class-missing"),
     # No handler of the host yet, and the VM has none: Wine's default one ends the process.
     pytest.param(Console(main=SLOW_MAIN), id="ctrl-c-during-slow-main"),
+    # The application ends as Java ends: its shutdown hook runs.
+    pytest.param(Console(hook="0"), id="ctrl-c-runs-the-hook"),
 ])
 def test_java_application_runs_in_the_console_until_ctrl_c(host, case):
     args, locale, name = ARGUMENTS[case.arguments]
     app = JavaApp.install(host.folder / name)
-    entries = app.entries(*args, main=case.main, class_path=case.class_path)
+    entries = app.entries(*args, main=case.main, class_path=case.class_path, hook=case.hook)
     entries[1:1] = [f"-D{key}={value}" for key, value in case.properties.items()]
     assert not case.properties or len(entries) - 1 - len(args) == 20
 
@@ -90,6 +92,9 @@ def test_java_application_runs_in_the_console_until_ctrl_c(host, case):
     assert run.alive(), f"the host ended on its own: {run.finish()!r}"
     run.interrupt()
     result = run.finish()
+    if case.hook is not None:
+        expected += HOOK_LINES
+        assert app.hook_ran()
 
     app.assert_closed()
     assert result.returncode == 0, result
@@ -101,10 +106,13 @@ def test_java_application_runs_in_the_console_until_ctrl_c(host, case):
 
 
 # session: the service session's fixture; stop: whether the test stops the
-# service; exit: the (win32, specific) exit codes of STOPPED, "event" for the
-# code of the host's event; vm: the runtime's folder of the VM.
-Service = namedtuple("Service", "arguments session main stop exit event vm", defaults=(
-    "ascii", "service", None, True, (0, 0), None, "client"))
+# service; exit: the (win32, specific) exit codes of STOPPED; event: the host's
+# error event; vm: the runtime's folder of the VM; hook: the time the
+# application's shutdown hook takes ("forever": the bound cuts it); classes:
+# the class path's folder (None: the application's own).
+Service = namedtuple("Service", "arguments session main stop exit event vm hook classes", defaults=(
+    "ascii", "service", None, True, (0, 0), None, "client", None, None))
+TIMED_OUT = "host: The application did not end within 30 seconds."
 THREAD_THROWN = ("java/lang/IllegalStateException: a thread throws, as asked",
                  "  at vantor/str/diskarray/rmi/FileServer$")
 
@@ -112,7 +120,10 @@ THREAD_THROWN = ("java/lang/IllegalStateException: a thread throws, as asked",
 @pytest.mark.parametrize("case", [
     pytest.param(Service(), id="arguments"),
     pytest.param(Service("cp932", "cp932_service"), id="cp932-arguments"),
-    pytest.param(Service(main="throw", exit="event", event="Exception in main method."), id="main-throws"),
+    # A failure the VM reports has a code of its own (ERROR_EXCEPTION_IN_SERVICE,
+    # ERROR_FILE_NOT_FOUND), whatever the thread's last error says.
+    pytest.param(Service(main="throw", exit=(1064, 0), event="Exception in main method."), id="main-throws"),
+    pytest.param(Service(classes="missing", exit=(2, 0), event="Cannot find main class."), id="main-class-missing"),
     # The VM's own end: the host hears it through the "exit" hook and reports it.
     pytest.param(Service(main="exit:3:2000", stop=False, exit=(ERROR_SERVICE_SPECIFIC_ERROR, 3)),
                  id="system-exit-3"),
@@ -120,39 +131,62 @@ THREAD_THROWN = ("java/lang/IllegalStateException: a thread throws, as asked",
     pytest.param(Service(vm="server"), id="server-vm"),
     # System.err, and what the VM prints of an exception that ends a thread.
     pytest.param(Service(main="thread-throws"), id="thread-throws"),
+    # A stop ends the application as Java ends: its shutdown hook runs, while
+    # STOP_PENDING advances; one that never ends is cut at the bound.
+    pytest.param(Service(hook="0"), id="stop-runs-the-hook"),
+    pytest.param(Service(hook="3000"), id="slow-hook"),
+    pytest.param(Service(hook="forever"), id="hook-never-ends"),
+    pytest.param(Service(main=SLOW_MAIN, hook="0"), id="stop-during-slow-main"),
 ])
 def test_java_application_runs_as_a_service_until_it_ends(request, case):
     service = request.getfixturevalue(case.session)
     # Empty entries are dropped from the stored options.
     args = [arg for arg in ARGUMENTS[case.arguments].args if arg]
-    app = JavaApp.install(service.host.folder / ARGUMENTS[case.arguments].workdir, vm_folder=case.vm)
-    install_entries(service, *app.entries(*args, main=case.main))
+    folder = service.host.folder / ARGUMENTS[case.arguments].workdir
+    app = JavaApp.install(folder, **({"classes": folder / case.classes} if case.classes else {}), vm_folder=case.vm)
+    install_entries(service, *app.entries(*args, main=case.main, hook=case.hook))
 
     service.start()
-    answer = app.ask(PORT_PROPERTY, wait=True)
-    assert answer["args"] == [code_points(arg) for arg in args]
-    assert answer["cwd"] == app.workdir.win
-    assert answer["properties"] == {PORT_PROPERTY: str(app.port)}
-    assert SERVER_THREAD in answer["threads"], answer
+    answers = case.classes is None
+    if answers:
+        answer = app.ask(PORT_PROPERTY, wait=True)
+        assert answer["args"] == [code_points(arg) for arg in args]
+        assert answer["cwd"] == app.workdir.win
+        assert answer["properties"] == {PORT_PROPERTY: str(app.port)}
+        assert SERVER_THREAD in answer["threads"], answer
     if case.event:
         event = service.wait_for_event()
         assert event[1] == case.event
+        assert event_code(event) == case.exit[0]
         assert service.scm.query()["state"] == RUNNING
     if case.stop:
         assert service.scm.control("stop")[0]["error"] == 0
-    stopped = service.scm.wait(STOPPED)
+    stopped = service.scm.wait(STOPPED, timeout=45)
 
     app.assert_closed()
     assert wait_gone(service.host.session.prefix, EXE_NAME) == [], "the service process still runs"
-    exit_codes = (signed(stopped["exit"]), stopped["specific"])
-    assert exit_codes == ((event_code(event), 0) if case.exit == "event" else case.exit), stopped
+    assert (signed(stopped["exit"]), stopped["specific"]) == case.exit, stopped
 
     # Everything the application and its VM wrote is in the log, between the
     # host's start and stop lines.
     lines = log_lines(app.workdir)
     assert lines[0] == LOG_START and lines[-1] == stop_line(stopped["exit"], stopped["specific"]), lines
-    for line in app.lines(args, case.main) + [ANSWERED]:
+    for line in app.lines(args, case.main) + [ANSWERED] if answers else []:
         assert line in lines, (line, lines)
+    if case.hook is not None:
+        # The hook's words stand between the host's "is stopping." and its end.
+        assert app.hook_ran()
+        assert lines.index(LOG_STOPPING) < lines.index(HOOK_LINES[0]), lines
+        last = TIMED_OUT if case.hook == "forever" else HOOK_LINES[1]
+        assert lines[-2] == last, lines
+        process = service.process()
+        assert process.warnings == ([("OstrelServer : WARNING : 1053", TIMED_OUT[len("host: "):])]
+                                    if case.hook == "forever" else [])
+        pending = [r for r in process.reports if r.state == STOP_PENDING]
+        assert [r.checkpoint for r in pending] == list(range(3, 3 + len(pending))), pending
+        # Progress once a second while the application ends, with its wait hint.
+        assert len(pending) >= {"0": 1, "3000": 3, "forever": 30}[case.hook], pending
+        assert all(r.wait == 3000 for r in pending[1:]), pending
     thrown = {"throw": THROWN, "thread-throws": ("FileServer: a line on System.err",) + THREAD_THROWN}
     for text in thrown.get(case.main, ()):
         assert any(line.startswith(text) for line in lines), (text, lines)

@@ -8,12 +8,12 @@ from unittest.mock import ANY
 
 import pytest
 
-from scm import (ACCEPT_STOP, CONTROL_INTERROGATE, CONTROL_START, CONTROL_STOP,
+from scm import (ACCEPT_STOP_SHUTDOWN, CONTROL_INTERROGATE, CONTROL_START, CONTROL_STOP,
                  ERROR_FAILED_SERVICE_CONTROLLER_CONNECT, ERROR_MOD_NOT_FOUND, ERROR_SERVICE_CANNOT_ACCEPT_CTRL,
                  ERROR_SERVICE_NOT_ACTIVE, OPTIONS_VALUE, PARAMETERS_KEY, REG_EXPAND_SZ, REG_SZ, RUNNING,
                  SERVICE_NAME, SERVICE_WIN32_OWN_PROCESS, START_PENDING, STOP_PENDING, STOPPED, StatusReport,
                  parse_traces)
-from winehost import HEAP_WORDS, MAIN_CLASS, RUNTIME_VM, library_path, options_of, start_calls
+from winehost import HEAP_WORDS, HOOK_LINES, MAIN_CLASS, RUNTIME_VM, library_path, options_of, start_calls
 
 START_WAIT_HINT = 3000
 ERROR_SERVICE_SPECIFIC_ERROR = 1066
@@ -30,12 +30,16 @@ def report(state, checkpoint=0, wait=0, exit=0, accepted=ANY, specific=0):
 # The start as the service control manager sees it: nothing accepted until RUNNING.
 START_REPORTS = [report(START_PENDING, 1, START_WAIT_HINT, accepted=0),
                  report(START_PENDING, 2, START_WAIT_HINT, accepted=0),
-                 report(RUNNING, accepted=ACCEPT_STOP)]
+                 report(RUNNING, accepted=ACCEPT_STOP_SHUTDOWN)]
 
 
 # The output log: the host's lines have the local time; the VM's come as written.
 HOST_LINE = re.compile(r"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d) (.*)\r")
 LOG_START = "host: Ostrel Server starts."
+# A stop's first line, then what the application's end prints: the test VM's shutdown hooks.
+LOG_STOPPING = "host: Ostrel Server is stopping."
+STOP_LOG = [LOG_STOPPING, *HOOK_LINES]
+REFUSED = "host: The application refused to end: System.exit(0) failed."
 # The test VM's "streams" lines: the standard output handle, fprintf(stderr), the hook.
 VM_STREAMS = ["testvm: standard output handle", "testvm: fprintf(stderr)", "testvm: vfprintf hook"]
 MiB = 1 << 20
@@ -87,7 +91,7 @@ def test_service_runs_the_application_until_stopped(service):
     status = service.start()
     transcript = workdir.wait_for_event("main-returned")
 
-    assert status["accepted"] == ACCEPT_STOP
+    assert status["accepted"] == ACCEPT_STOP_SHUTDOWN
     assert options_of(transcript) == options
     assert transcript.jni() == start_calls(arguments)
     assert transcript.main_args() == arguments
@@ -100,22 +104,25 @@ def test_service_runs_the_application_until_stopped(service):
     assert (stopped["exit"], stopped["specific"]) == (0, 0)
 
     process = service.process()
-    assert process.reports == START_REPORTS + [report(RUNNING, accepted=ACCEPT_STOP),
+    assert process.reports == START_REPORTS + [report(RUNNING, accepted=ACCEPT_STOP_SHUTDOWN),
                                                report(STOP_PENDING, 3), report(STOPPED)]
     assert process.controls == [(SERVICE_NAME, CONTROL_START), (SERVICE_NAME, CONTROL_INTERROGATE),
                                 (SERVICE_NAME, CONTROL_STOP)]
     assert process.events == []
     assert not workdir.transcript().has("unload"), "the VM library was unloaded under its threads"
-    assert log_lines(workdir) == [LOG_START, stop_line(0)]
+    assert workdir.transcript().events("system-exit") == [("0",)]
+    assert log_lines(workdir) == [LOG_START, *STOP_LOG, stop_line(0)]
 
 
-@pytest.mark.parametrize("scenario, entries, message", [
-    ({"missing_class": MAIN_CLASS}, [], "Cannot find main class."),
-    ({"create_result": -1, "say": HEAP_WORDS}, [], "Cannot create Java VM."),
-    ({"main": "throw"}, [], "Exception in main method."),
-    ({}, [f"-Dopt{i}" for i in range(21)], "Max. number of Java args exceeded."),
+# code: the failure's own code (ERROR_FILE_NOT_FOUND, ERROR_EXCEPTION_IN_SERVICE,
+# ERROR_BAD_ARGUMENTS), whatever the thread's last error was; None: the VM's.
+@pytest.mark.parametrize("scenario, entries, message, code", [
+    ({"missing_class": MAIN_CLASS}, [], "Cannot find main class.", 2),
+    ({"create_result": -1, "say": HEAP_WORDS}, [], "Cannot create Java VM.", None),
+    ({"main": "throw"}, [], "Exception in main method.", 1064),
+    ({}, [f"-Dopt{i}" for i in range(21)], "Max. number of Java args exceeded.", 160),
 ], ids=["main-class-missing", "creation-fails", "main-throws", "21-vm-options"])
-def test_start_failure_is_logged_and_the_service_runs_until_stopped(service, scenario, entries, message):
+def test_start_failure_is_logged_and_the_service_runs_until_stopped(service, scenario, entries, message, code):
     workdir = service.host.workdir(scenario)
     install_entries(service, workdir.entry, *entries)
     service.start()
@@ -124,7 +131,8 @@ def test_start_failure_is_logged_and_the_service_runs_until_stopped(service, sce
     words = [VM_WORDS] if "say" in scenario else []
     event = service.wait_for_event(index=len(words))
     assert event[1] == message
-    code = event_code(event)
+    code = code or event_code(event)
+    assert event_code(event) == code != 0
     assert service.scm.query()["state"] == RUNNING
     assert service.scm.control("stop")[0]["error"] == 0
     stopped = service.scm.wait(STOPPED)
@@ -177,8 +185,35 @@ def test_stop_ends_the_service_whenever_it_comes(service, scenario, started, con
     between = reports[3:-1]
     assert [r.state for r in between] == [STOP_PENDING] * len(between) and between, reports
     assert [r.checkpoint for r in between] == list(range(3, 3 + len(between))), reports
-    if "main" in scenario:
-        assert workdir.transcript().has("main-returned"), "the service stopped under a running main"
+    if started:
+        # The application ended, also while its main still ran.
+        assert workdir.transcript().events("system-exit") == [("0",)]
+
+
+# A stop ends the application as Java ends: System.exit(0) runs its shutdown
+# hooks (the test VM's take the time asked) while STOP_PENDING advances each
+# second, then the VM's exit hook reports STOPPED. An application that refuses
+# ends as a stop without Java does; a hook's Runtime.halt(n) keeps its code.
+@pytest.mark.parametrize("scenario, log, exit, specific, progress", [
+    ({"exit_hooks": 2500}, HOOK_LINES, 0, 0, 2),
+    ({"exit_refuse": 1}, ['Exception in thread "main" java.lang.SecurityException\r', REFUSED], 0, 0, 0),
+    ({"exit_halt": 4}, [*HOOK_LINES, "host: ERROR 1066: Java VM exited with code 4."], 1066, 4, 0),
+], ids=["slow-hooks", "refused", "halt"])
+def test_stop_ends_the_application_as_java_ends(service, scenario, log, exit, specific, progress):
+    workdir = service.host.workdir(scenario)
+    install_entries(service, workdir.entry)
+    service.start()
+    workdir.wait_for_event("main-returned")
+    assert service.scm.control("stop")[0]["error"] == 0
+    stopped = service.scm.wait(STOPPED)
+
+    assert (stopped["exit"], stopped["specific"]) == (exit, specific)
+    process = service.process()
+    pending = [report(STOP_PENDING, 4 + i, 3000) for i in range(progress)]
+    assert process.reports == START_REPORTS + [report(STOP_PENDING, 3), *pending,
+                                               report(STOPPED, exit=exit, specific=specific)]
+    assert process.events == ([(f"{SERVICE_NAME} : ERROR : 1066", "Java VM exited with code 4.")] if exit else [])
+    assert log_lines(workdir) == [LOG_START, LOG_STOPPING, *log, stop_line(exit, specific)]
 
 
 def test_longest_stored_options_reach_the_application_whole(service):
@@ -341,4 +376,4 @@ def test_relative_workdir_is_below_the_executables_folder(service):
     assert transcript.main_args() == ["arg"]
     assert service.scm.control("stop")[0]["error"] == 0
     assert service.scm.wait(STOPPED)["exit"] == 0
-    assert log_lines(workdir) == [LOG_START, stop_line(0)]
+    assert log_lines(workdir) == [LOG_START, *STOP_LOG, stop_line(0)]

@@ -270,6 +270,7 @@ class Transcript:
 # ---- what the host does with the VM --------------------------------------------
 
 MAIN_CLASS = "vantor/str/diskarray/rmi/FileServer"
+SYSTEM_CLASS = "java/lang/System"
 MAIN_SIGNATURE = "([Ljava/lang/String;)V"
 STRING_CLASS = "java/lang/String"
 LIBRARY_BELOW_WORKDIR = "\\jre1.6.0\\bin\\client\\jvm.dll"
@@ -294,6 +295,13 @@ def start_calls(arguments):
     calls += [("FindClass", ""), ("ExceptionCheck",), ("ExceptionClear",),
               ("CallStaticVoidMethod", MAIN_CLASS, "main"), ("ExceptionCheck",)]
     return calls
+
+
+# A stop ends the application as Java ends: System.exit(0), whose shutdown hooks
+# the test VM announces on standard output.
+END_CALLS = [("FindClass", SYSTEM_CLASS), ("GetStaticMethodID", SYSTEM_CLASS, "exit", "(I)V"),
+             ("CallStaticVoidMethod", SYSTEM_CLASS, "exit")]
+HOOK_LINES = ["testvm: shutdown hook begins", "testvm: shutdown hook ends"]
 
 
 def options_of(transcript):

@@ -87,13 +87,17 @@ DWORD WINAPI endingThread(void*) {
     endVm(scenario().appEnd, scenario().appExitCode);
 }
 
+void writeStandardOutput(const char* line) {
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD written = 0;
+    if (out && out != INVALID_HANDLE_VALUE)
+        WriteFile(out, line, static_cast<DWORD>(std::strlen(line)), &written, nullptr);
+}
+
 // A line on each way a VM writes: the process's standard output handle, the
 // C runtime's stderr stream (msvcrt.dll's, which its host shares), the hook.
 void printOnEveryStream() {
-    static const char handleLine[] = "testvm: standard output handle\n";
-    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-    DWORD written = 0;
-    if (out && out != INVALID_HANDLE_VALUE) WriteFile(out, handleLine, sizeof handleLine - 1, &written, nullptr);
+    writeStandardOutput("testvm: standard output handle\n");
     std::fprintf(stderr, "testvm: fprintf(stderr)\n");
     vmPrint("testvm: vfprintf hook\n");
 }
@@ -156,6 +160,22 @@ void startEndingThread() {
     if (scenario().appEnd == Scenario::End::None) return;
     HANDLE h = CreateThread(nullptr, 0, endingThread, nullptr, 0, nullptr);
     if (h) CloseHandle(h);
+}
+
+void systemExit(long code) {
+    static volatile LONG exiting = 0;
+    const Scenario& s = scenario();
+    emit({"system-exit", decimal(code)});
+    if (s.exitRefuse) return;  // a security manager said no
+    // Java's second System.exit waits on the shutdown that is under way.
+    if (InterlockedExchange(&exiting, 1) != 0)
+        for (;;) Sleep(INFINITE);
+    writeStandardOutput("testvm: shutdown hook begins\n");
+    emit({"shutdown-hooks", s.exitHooksMs == INFINITE ? "forever" : decimal(s.exitHooksMs)});
+    Sleep(s.exitHooksMs);  // INFINITE: hooks that never end
+    writeStandardOutput("testvm: shutdown hook ends\n");
+    // A hook that calls Runtime.halt ends the VM with its own code.
+    endVm(Scenario::End::Exit, s.exitHalt ? s.exitHaltCode : code);
 }
 
 bool inEndingHook() { return g_hookThread != 0 && g_hookThread == GetCurrentThreadId(); }

@@ -81,6 +81,11 @@ struct Scenario {
     End appEnd = End::None;
     long appExitCode = 0;
     DWORD appEndDelayMs = 0;
+    // System.exit (hooks.cpp): refused, or the shutdown hooks' time and a halt.
+    bool exitRefuse = false;
+    DWORD exitHooksMs = 0;  // INFINITE: the hooks never end
+    bool exitHalt = false;
+    long exitHaltCode = 0;
 };
 
 // Reads testvm.ini from the home folder; problems in it become violations.
@@ -104,6 +109,11 @@ void duringCreation();
 
 // From main: the application thread that ends the VM after a delay.
 void startEndingThread();
+
+// System.exit(code) on the calling thread, without the lock: the shutdown
+// hooks, then the end of the VM. Returns only when the scenario refuses the
+// exit; a second call while the hooks run never returns.
+void systemExit(long code);
 
 // True on a thread that is inside the exit or abort hook: no JNI there.
 bool inEndingHook();

@@ -150,6 +150,25 @@ void applySetting(int lineNo, const std::string& key, const std::string& value) 
         } else {
             bad();
         }
+    } else if (key == "exit_refuse") {
+        if (value == "1")
+            s.exitRefuse = true;
+        else
+            bad();
+    } else if (key == "exit_hooks") {
+        if (value == "forever")
+            s.exitHooksMs = INFINITE;
+        else if (parseInteger(value, n) && n >= 0 && n < 0xFFFFFFFFLL)
+            s.exitHooksMs = static_cast<DWORD>(n);
+        else
+            bad();
+    } else if (key == "exit_halt") {
+        if (parseInteger(value, n) && n >= -0x7FFFFFFFLL - 1 && n <= 0x7FFFFFFF) {
+            s.exitHalt = true;
+            s.exitHaltCode = static_cast<long>(n);
+        } else {
+            bad();
+        }
     } else if (key == "receiver") {
         if (!value.empty())
             s.receiver = value;

@@ -25,6 +25,7 @@ namespace {
 constexpr const char* kMainClass = "vantor/str/diskarray/rmi/FileServer";
 constexpr const char* kStringClass = "java/lang/String";
 constexpr const char* kMainSig = "([Ljava/lang/String;)V";
+constexpr const char* kSystemClass = "java/lang/System";
 // Arrays and strings longer than this make OutOfMemoryError, as on a small
 // heap, instead of letting a garbage length exhaust the host process.
 constexpr jsize kMaxLength = 1 << 20;
@@ -56,7 +57,7 @@ struct Obj {
     Obj* element = nullptr;       // array Class: its element class
 };
 
-enum class What { Main, GetInstance, Dispatch };
+enum class What { Main, GetInstance, Dispatch, Exit };
 
 struct Method {
     What what;
@@ -395,6 +396,8 @@ jobject callStatic(JNIEnv* jenv, const char* fn, jclass cls, jmethodID id, Args&
                    bool wantVoid) {
     Env* e = nullptr;
     std::vector<Obj*> mainArgs;
+    bool exit = false;
+    jint exitCode = 0;
     {
         Guard g;
         e = enter(jenv, fn, {classText(cls), methodText(id)});
@@ -413,14 +416,25 @@ jobject callStatic(JNIEnv* jenv, const char* fn, jclass cls, jmethodID id, Args&
             violation(std::string(fn) + ": null argument array");
             return nullptr;
         }
-        Obj* a = use(e, fn, args.object(), "argument of main", Kind::Array);
-        if (!a) return nullptr;
-        Obj* element = classOf(a)->element;
-        if (element->name != kStringClass) {
-            violation(std::string(fn) + ": main takes a String[], not a " + element->name + "[]");
-            return nullptr;
+        exit = m->what == What::Exit;
+        if (exit) {
+            exitCode = args.integer();
+        } else {
+            Obj* a = use(e, fn, args.object(), "argument of main", Kind::Array);
+            if (!a) return nullptr;
+            Obj* element = classOf(a)->element;
+            if (element->name != kStringClass) {
+                violation(std::string(fn) + ": main takes a String[], not a " + element->name + "[]");
+                return nullptr;
+            }
+            mainArgs = a->elements;
         }
-        mainArgs = a->elements;
+    }
+    if (exit) {
+        systemExit(exitCode);  // returns only when refused
+        Guard g;
+        throwNew(e, "java/lang/SecurityException");
+        return nullptr;
     }
     runMain(e, mainArgs);
     return nullptr;
@@ -914,6 +928,9 @@ void populate() {
     mainClass->findable = true;
     classNamed(kStringClass)->findable = true;
     addMethod(What::Main, mainClass, "main", kMainSig, true, true);
+    Obj* system = classNamed(kSystemClass);
+    system->findable = true;
+    addMethod(What::Exit, system, "exit", "(I)V", true, true);
     if (!s.receiver.empty()) {
         Obj* rc = classNamed(s.receiver);
         rc->findable = true;

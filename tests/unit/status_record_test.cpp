@@ -10,16 +10,19 @@ struct Report {
   std::uint32_t checkpoint;
 };
 
+// SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN: Windows' shutdown reaches the service.
+constexpr std::uint32_t kStopAndShutdown = 0x1 | 0x4;
+
 TEST(StatusBookkeeping, NormalServiceRunSequence) {
   std::uint32_t counter = 1;
   const Report expected[] = {
       {kStateStartPending, 0, 1},            // service entry
       {kStateStartPending, 0, 2},            // run start
-      {kStateRunning, kAcceptStop, 0},
-      {kStateRunning, kAcceptStop, 0},       // an interrogate while running
-      {kStateStopPending, kAcceptStop, 3},
-      {kStateStopPending, kAcceptStop, 4},   // an interrogate while stopping
-      {kStateStopped, kAcceptStop, 0},
+      {kStateRunning, kStopAndShutdown, 0},
+      {kStateRunning, kStopAndShutdown, 0},       // an interrogate while running
+      {kStateStopPending, kStopAndShutdown, 3},
+      {kStateStopPending, kStopAndShutdown, 4},   // an interrogate while stopping
+      {kStateStopped, kStopAndShutdown, 0},
   };
   for (const Report& r : expected) {
     const StatusFields f = NextStatusFields(r.state, &counter);
@@ -42,7 +45,7 @@ TEST(StatusBookkeeping, UnknownStatesCountAsPending) {
   std::uint32_t counter = 1;
   const StatusFields f = NextStatusFields(5 /* SERVICE_CONTINUE_PENDING */, &counter);
   EXPECT_EQ(f.checkpoint, 1u);
-  EXPECT_EQ(f.controls_accepted, kAcceptStop);
+  EXPECT_EQ(f.controls_accepted, kStopAndShutdown);
 }
 
 }  // namespace

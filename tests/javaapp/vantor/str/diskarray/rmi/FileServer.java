@@ -1,5 +1,7 @@
 package vantor.str.diskarray.rmi;
 
+import java.io.File;
+import java.io.FileOutputStream;
 import java.io.IOException;
 import java.io.PrintStream;
 import java.net.InetSocketAddress;
@@ -20,6 +22,9 @@ import java.nio.channels.SocketChannel;
  * "exit:CODE:MS" (another thread calls System.exit(CODE) MS after main), or
  * "thread-throws" (first a line on System.err, then a thread of its own dies
  * of an exception, which the VM prints).
+ * fileserver.hook, when set, registers a shutdown hook that writes
+ * shutdown-hook.txt ("ran\n") in user.dir, then takes "MS" milliseconds or
+ * "forever", with a line on System.out as it begins and as it ends.
  * Lifecycle lines go to System.out, each flushed.
  */
 public class FileServer {
@@ -29,6 +34,10 @@ public class FileServer {
     say("main(" + args.length + " arguments)");
     String[] how = System.getProperty("fileserver.main", "return").split(":");
     int port = Integer.parseInt(System.getProperty("fileserver.port"));
+    String hook = System.getProperty("fileserver.hook");
+    if (hook != null) {
+      Runtime.getRuntime().addShutdownHook(shutdownHook(hook));
+    }
     if (how[0].equals("thread-throws")) {
       throwInAThread();
     }
@@ -81,6 +90,31 @@ public class FileServer {
         System.exit(code);
       }
     }, "exit-" + code).start();
+  }
+
+  private static Thread shutdownHook(String how) {
+    final boolean forever = how.equals("forever");
+    final long ms = forever ? 1000 : Long.parseLong(how);
+    return new Thread(new Runnable() {
+      public void run() {
+        say("shutdown hook begins");
+        try {
+          FileOutputStream file =
+              new FileOutputStream(new File(System.getProperty("user.dir"), "shutdown-hook.txt"));
+          try {
+            file.write("ran\n".getBytes("UTF-8"));
+          } finally {
+            file.close();
+          }
+          do {
+            Thread.sleep(ms);
+          } while (forever);
+        } catch (IOException | InterruptedException e) {
+          say("shutdown hook failed: " + e);
+        }
+        say("shutdown hook ends");
+      }
+    }, "shutdown-hook");
   }
 
   private static final class Server implements Runnable {
