@@ -12,6 +12,7 @@ are printed, and written to build/bench/results.json, never judged. Settings
   OSTREL_BENCH_CYCLES      measured start/stop cycles per service (default 50)
   OSTREL_BENCH_RUNS        console runs of the host and of the baseline (default 9)
   OSTREL_BENCH_JAVA_PAIRS  real-VM starts, as pairs of host and launcher (default 30)
+  OSTREL_BENCH_LOG_MIB     MiB of output lines into the service's log, each way (default 20)
 """
 
 import json
@@ -38,6 +39,8 @@ WINESERVER = "/usr/lib/wine/wineserver"
 CYCLES = int(os.environ.get("OSTREL_BENCH_CYCLES", "50"))
 RUNS = int(os.environ.get("OSTREL_BENCH_RUNS", "9"))
 JAVA_PAIRS = int(os.environ.get("OSTREL_BENCH_JAVA_PAIRS", "30"))
+LOG_MIB = int(os.environ.get("OSTREL_BENCH_LOG_MIB", "20"))
+MiB = 1 << 20
 WARMUP = 1          # uncounted first cycle of each service, and first real VM start
 SETTLE_MS = 500     # pause after RUNNING, so the stop meets a service at rest
 MAIN_BLOCK_MS = 300  # the test VM's main sleeps this long in the console runs
@@ -124,6 +127,38 @@ def service_latency(service_log):
     return figures, reached, problems
 
 
+def log_throughput():
+    """MiB/s of 100-byte lines into the service's output log: the stand-in VM
+    writes them through the standard output handle (a WriteFile each) and
+    through msvcrt's stderr (fwrite, a line each); and, for the same lines and
+    writes, logbench straight into a file and into a pipe whose reader thread
+    writes the file (the floor of a log behind a pipe)."""
+    figures = {}
+    for way in ("handle", "stderr"):
+        folder = RUN / f"log {way}"
+        shutil.rmtree(folder, ignore_errors=True)
+        make_app(folder, f"burst={LOG_MIB * MiB}:{way}:1:go\n")
+        go = folder / "jre1.6.0" / "bin" / "client" / "go"
+        logs = [folder / "OstrelServer.log", folder / "OstrelServer.log.1"]
+        wine(RUN / "OstrelServer.exe", "install", f"wrkdir={win(folder)}")
+        try:
+            wine("sc", "start", HOST)
+            wait_until(lambda: "main-returned" in transcript_kinds(go.with_name("testvm.log")), None,
+                       "the host did not reach main")
+            started = time.monotonic()
+            go.touch()
+            wait_until(lambda: sum(p.stat().st_size for p in logs if p.exists()) >= LOG_MIB * MiB, None,
+                       "the burst did not reach the log", timeout=600)
+            figures[way] = LOG_MIB / (time.monotonic() - started)
+        finally:
+            wine(RUN / "OstrelServer.exe", "remove", check=False)
+    for row in wine(RUN / "logbench.exe", win(RUN), LOG_MIB, 1, timeout=600).split("\n"):
+        if row:
+            what, value = row.split("\t")[:2]
+            figures[what] = float(value)
+    return figures
+
+
 def process_cpu_ms(pid):
     """CPU time of a whole Linux process so far (all its threads, dead ones
     included), from its per-process CPU clock: nanosecond resolution, where
@@ -134,8 +169,9 @@ def process_cpu_ms(pid):
 def wait_until(condition, proc, what, timeout=30.0):
     deadline = time.monotonic() + timeout
     while not condition():
-        if proc.poll() is not None or time.monotonic() > deadline:
-            proc.kill()
+        if (proc is not None and proc.poll() is not None) or time.monotonic() > deadline:
+            if proc is not None:
+                proc.kill()
             raise SystemExit(f"bench: {what}")
         time.sleep(0.001)
 
@@ -254,9 +290,11 @@ def main():
     # Copies: others may rebuild the tree while the benchmark runs.
     shutil.rmtree(RUN, ignore_errors=True)
     RUN.mkdir(parents=True)
-    for path in needed[:1] + needed[2:5]:
+    for path in needed[:1] + needed[2:5] + [BENCH / "logbench.exe"]:
         shutil.copy(path, RUN / path.name)
-    service_log = make_app(RUN / "service app", "threads=2\n")
+    # Quiet: the test VM's transcript costs file writes on the stop's path that are
+    # no host's.
+    service_log = make_app(RUN / "service app", "threads=2\nquiet=1\n")
     if not no_java:
         shutil.copytree(realvm.CLASSES, RUN / "classes")
 
@@ -277,6 +315,8 @@ def main():
         latency, reached, problems = service_latency(service_log)
         print(f"Sampling {RUNS} console runs of the host and of a minimal program ...", flush=True)
         console = console_figures()
+        print(f"Writing {LOG_MIB} MiB of lines into the service's log, each way, and beside it ...", flush=True)
+        log = log_throughput()
         if not no_java:
             print(f"Timing {JAVA_PAIRS} pairs of real Java VM starts, in the host and in a minimal launcher ...",
                   flush=True)
@@ -289,7 +329,7 @@ def main():
         subprocess.run([WINESERVER, "-w"], env=ENV, check=False)
 
     version = subprocess.run([WINE, "--version"], env=ENV, capture_output=True, text=True).stdout.strip()
-    results = report(version or "Wine", latency, reached, problems, console, java, no_java)
+    results = report(version or "Wine", latency, reached, problems, console, log, java, no_java)
     RESULTS.parent.mkdir(parents=True, exist_ok=True)
     RESULTS.write_text(json.dumps(results, indent=2) + "\n")
     print(f"(also in {RESULTS.relative_to(TOP)})")
@@ -302,7 +342,7 @@ def summary(values, unit_digits=3):
             "max": round(max(values), unit_digits), "count": len(values)}
 
 
-def report(wine_version, latency, reached, problems, console, java, no_java):
+def report(wine_version, latency, reached, problems, console, log, java, no_java):
     """Prints the table; the same figures as a dict for results.json."""
     results = {"wine": wine_version, "cycles": CYCLES, "warmup_cycles": WARMUP, "settle_ms": SETTLE_MS,
                "service_control_ms": {}, "host_runs_reaching_main": reached, "test_vm_faults": problems}
@@ -343,6 +383,15 @@ def report(wine_version, latency, reached, problems, console, java, no_java):
                           "host_working_set_mib": summary(console["host_ws"]),
                           "baseline_cpu_ms": summary(console["base_cpu"]),
                           "baseline_peak_working_set_mib": summary(console["base_peak"])}
+    print()
+    print(f"Output log, MiB/s of {LOG_MIB} MiB in 100-byte lines (one run each; Wine's figures: every pipe write")
+    print("is a round trip to Wine's server, where on Windows it costs about what a file write does)")
+    print(f"  service log, standard output handle    {log['handle']:8.2f}   (a WriteFile per line)")
+    print(f"  service log, msvcrt's stderr           {log['stderr']:8.2f}   (an fwrite per line, buffered)")
+    print(f"  beside it: straight into a file        {log['file']:8.2f}   (a WriteFile per line)")
+    print(f"  beside it: a pipe, a thread to a file  {log['pipe']:8.2f}   (the floor of a log behind a pipe)")
+    print(f"  service log through the handle / pipe floor: {log['handle'] / log['pipe']:.2f}")
+    results["output_log_mib_per_s"] = {key: round(value, 3) for key, value in log.items()}
     print()
     if java is None:
         print(f"Real Java VM: not measured ({no_java})")

@@ -8,29 +8,37 @@
 // The service's output log, "<working directory>\OstrelServer.log": what the
 // application and its VM write to their standard output and error, what the VM
 // says through its output hook, and the host's own lines (its start, every
-// error it reports, its stop), each with the local time. Opened for appending
-// and shared for reading, writing and deleting; never closed, since the VM's
-// threads write until the process ends. A console run keeps the console and
-// has no log.
+// error it reports, its stop), each with the local time. The process's
+// standard output and error lead into a pipe; a logger of the host drains it
+// and alone opens, writes and rotates the file (at 10 MiB, after the end of a
+// line, keeping five generations), so that no writer waits for the log's
+// storage. A console run keeps the console and has no log.
 
-/// Opens the log in `directory` (a full path), first renaming a log of 10 MiB
-/// or more to "OstrelServer.log.1"; points the process's standard output and
-/// error at it and writes the start line. A log that cannot be opened is told
-/// as a warning event, and the run goes on without one. Once, on the run
-/// thread, before the VM's libraries are loaded (a runtime's C library binds
-/// its standard streams when it loads).
+/// Points the process's standard output and error (the standard handles,
+/// descriptors 1 and 2 and the stdout and stderr streams) at the logger's pipe,
+/// starts the logger, which opens the log in `directory` (a full path), and
+/// queues the start line. A log that cannot be opened is told as a warning
+/// event; the run goes on without one. Once, on the run thread, before the VM's
+/// libraries are loaded (a runtime's C library binds its standard streams when
+/// it loads).
 void OpenOutputLog(const char* directory);
 
-/// Appends the bytes as they come. Nothing without a log. Any thread.
+/// Queues what the VM says through its output hook, as it comes. Nothing
+/// without a log. Any thread; never waits for the pipe or the file.
 void AppendToOutputLog(const char* text, std::size_t length);
 
-/// Appends one line of the host's own: the local time, the formatted text and
-/// CR LF, in one write. Nothing without a log. Any thread; leaves the thread's
-/// last error as it was.
+/// Queues one line of the host's own: the local time, the formatted text and
+/// CR LF, after everything the calling thread wrote to the standard streams
+/// before. Nothing without a log, or once it is finished. Any thread; never
+/// waits for the file; leaves the thread's last error as it was.
 void WriteOutputLogLine(const char* format, ...) OSTREL_PRINTF_FORMAT(1, 2);
 
-/// The stop line has been written: the host's lines and the VM's words that
-/// come later are dropped. Any thread.
-void SealOutputLog();
+/// The log's end, once: flushes the standard streams, queues `last_line` (with
+/// the time; none when null), lets the logger write out everything up to it
+/// (at most 2 s: a dead share cannot hold the end of the process) and closes
+/// the pipe, so that a later write fails instead of blocking. Nothing reaches
+/// the log afterwards. Every way out of the process passes here; later calls
+/// return at once. Any thread.
+void FinishOutputLog(const char* last_line);
 
 #endif

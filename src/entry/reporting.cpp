@@ -23,9 +23,14 @@ std::uint32_t checkpoint_counter = 1;
 // call are updated as one. Never held across a call into the host or Java.
 Lock status_lock;
 
-// True once the first STOPPED has been sent: the service's last word. Nothing
-// reaches the event log or the output log after it.
+// True once the first STOPPED report has begun: the service's last word.
+// Nothing reaches the event log or the output log after it.
+std::atomic<bool> stop_reported{false};
+// True once it has been sent.
 std::atomic<bool> stopped_sent{false};
+// How long a second STOPPED report waits for the first to have been sent.
+constexpr DWORD kStoppedWaitMs = 3000;
+constexpr std::size_t kStopLineSize = 96;
 
 // Updates the record and sends it; the caller holds the lock. Once STOPPED has
 // been sent, every later report (a stop control or an interrogate that raced
@@ -35,14 +40,7 @@ BOOL SendStatusLocked(DWORD state, DWORD exit_code, DWORD specific_code, DWORD w
   if (service_status.dwCurrentState == SERVICE_STOPPED) {
     return TRUE;
   }
-  // Written before the report: once the manager has it, the process may end.
   if (state == SERVICE_STOPPED) {
-    if (exit_code == ERROR_SERVICE_SPECIFIC_ERROR) {
-      WriteOutputLogLine("%s stopped (exit code %lu, %lu).", kDisplayName, exit_code, specific_code);
-    } else {
-      WriteOutputLogLine("%s stopped (exit code %lu).", kDisplayName, exit_code);
-    }
-    SealOutputLog();
     stopped_sent.store(true);
   }
   const StatusFields fields = NextStatusFields(state, &checkpoint_counter);
@@ -82,9 +80,31 @@ void WriteCodedEvent(WORD type, const char* kind, DWORD code, const char* messag
   WriteEvent(type, line, message);
 }
 
+// The stop line stands in the output log before STOPPED goes out (once the
+// manager has it, the process may end); it is written outside the status lock,
+// since the log may wait for its storage. A second STOPPED waits for the first.
+void EndOutputLogForStop(DWORD exit_code, DWORD specific_code) {
+  if (stop_reported.exchange(true)) {
+    for (DWORD waited = 0; !stopped_sent.load() && waited < kStoppedWaitMs; waited += 10) {
+      Sleep(10);
+    }
+    return;
+  }
+  char line[kStopLineSize];
+  if (exit_code == ERROR_SERVICE_SPECIFIC_ERROR) {
+    FormatText(line, sizeof(line), "%s stopped (exit code %lu, %lu).", kDisplayName, exit_code, specific_code);
+  } else {
+    FormatText(line, sizeof(line), "%s stopped (exit code %lu).", kDisplayName, exit_code);
+  }
+  FinishOutputLog(line);
+}
+
 int ReportStatus(DWORD state, DWORD exit_code, DWORD specific_code, DWORD wait_hint) {
   if (console_mode) {
     return 1;
+  }
+  if (state == SERVICE_STOPPED) {
+    EndOutputLogForStop(exit_code, specific_code);
   }
   BOOL result;
   {
@@ -111,7 +131,7 @@ void ReportError(const char* message) {
   // Captured before any other call can overwrite the failure being reported.
   const DWORD code = GetLastError();
   last_error_code.store(code);
-  if (stopped_sent.load()) {
+  if (stop_reported.load()) {
     return;
   }
   WriteCodedEvent(EVENTLOG_ERROR_TYPE, "ERROR", code, message);
@@ -119,7 +139,7 @@ void ReportError(const char* message) {
 }
 
 void ReportWarning(DWORD code, const char* message) {
-  if (console_mode || stopped_sent.load()) {
+  if (console_mode || stop_reported.load()) {
     return;
   }
   const DWORD error = GetLastError();
@@ -130,13 +150,13 @@ void ReportWarning(DWORD code, const char* message) {
 void ReportLine(const char* message) {
   if (console_mode) {
     ConsolePrint("%s\n", message);
-  } else if (!stopped_sent.load()) {
+  } else if (!stop_reported.load()) {
     WriteOutputLogLine("%s", message);
   }
 }
 
 void ReportVmOutput(const char* text) {
-  if (console_mode || stopped_sent.load()) {
+  if (console_mode || stop_reported.load()) {
     return;
   }
   const DWORD error = GetLastError();

@@ -17,6 +17,8 @@
 // | the VM aborts                        | a thread of the VM            | STOPPED 1067                   | "ERROR 1067: Java VM aborted."       | 1         |
 // | the VM exits or aborts while it is   | the run thread                | STOPPED 1066, n / 1067         | the VM's words, "Cannot create Java  | n / 1     |
 // | created                              |                               |                                | VM.", the stop line                  |           |
+// | the application calls the C          | any thread                    | STOPPED 1067                   | ERROR 1067, the stop line            | its own   |
+// | runtime's exit                       |                               |                                |                                      |           |
 // | the start ends before the VM (no     | the run thread                | STOPPED with the run's code    | the errors, the stop line            | 0         |
 // | library, no stop event, a report)    |                               |                                |                                      |           |
 // | the dispatcher cannot start          | main                          | nothing                        | nothing                              | 1         |
@@ -24,8 +26,11 @@
 // A console close or system shutdown begins as a stop; the platform ends the
 // process when the handler returns or its own time is up. Whoever claims the
 // process's end first (the host, or a VM exit or abort) sends the one STOPPED;
-// after it nothing more reaches the event log or the output log.
+// after it nothing more reaches the event log or the output log, and the log
+// has everything written before it (FinishOutputLog).
 #include "jvmhost/process_end.h"
+
+#include <cstdlib>
 
 #include "entry/lock.h"
 #include "entry/names.h"
@@ -63,6 +68,7 @@ bool vm_created = false;
 JavaVM* app_vm = nullptr;
 HANDLE stop_event = nullptr;
 HANDLE ender_thread = nullptr;     // never closed: the run thread waits on it
+HANDLE watch_event = nullptr;      // set when a stop begins the application's end
 HANDLE run_ended_event = nullptr;  // never closed: console handlers wait on it
 
 [[noreturn]] void WaitForTheEnd() {
@@ -84,6 +90,7 @@ Owner ClaimEnd(Owner owner) {
 // `at_once` where something of the process may hold its orderly end (the
 // application's threads, stuck in their hooks, may hold the C runtime's locks).
 [[noreturn]] void EndProcessNow(UINT code, bool at_once) {
+  FinishOutputLog(nullptr);  // the stop line has done it, where there was one
   if (at_once) {
     TerminateProcess(GetCurrentProcess(), code);
   }
@@ -120,6 +127,18 @@ DWORD WINAPI EndApplicationWhileMainRuns(void* /*unused*/) {
   return 0;
 }
 
+// The C runtime's exit, called by the VM or a library of the application
+// (main's return comes here too, with the end claimed already): the service
+// stops as after an abort, and what was written before reaches the log.
+void EndAtRuntimeExit() {
+  if (ClaimEnd(Owner::kHost) == Owner::kOpen) {
+    SetLastError(ERROR_PROCESS_ABORTED);
+    ReportError("The application ended the process through the C runtime's exit.");
+    ReportServiceStopped(ERROR_PROCESS_ABORTED, 0);
+  }
+  FinishOutputLog(nullptr);
+}
+
 // The bound has run out: the host ends the process, with the STOPPED the
 // application's end would have sent.
 [[noreturn]] void EndAtTheBound() {
@@ -133,8 +152,10 @@ DWORD WINAPI EndApplicationWhileMainRuns(void* /*unused*/) {
 }
 
 // While the application ends: STOP_PENDING once a second, so that the service
-// manager sees progress, until the run ends or the bound runs out.
-DWORD WINAPI WatchTheApplicationsEnd(void* /*unused*/) {
+// manager sees progress, until the run ends or the bound runs out. Started with
+// the application, so that a stop costs no thread's creation.
+DWORD WINAPI WatchTheApplicationsEnd(void* event) {
+  WaitForSingleObject(event, INFINITE);
   const DWORD started = GetTickCount();
   for (DWORD next = kProgressPeriod;; next += kProgressPeriod) {
     const DWORD until = next < kApplicationEndBound ? next : kApplicationEndBound;
@@ -149,15 +170,32 @@ DWORD WINAPI WatchTheApplicationsEnd(void* /*unused*/) {
   }
 }
 
+// The watch of the application's end, waiting for it; false when it cannot be had.
+bool PrepareTheWatch() {
+  if (watch_event != nullptr) {
+    return true;
+  }
+  HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE watch = event != nullptr ? CreateThread(nullptr, 0, WatchTheApplicationsEnd, event, 0, nullptr) : nullptr;
+  if (watch == nullptr) {
+    if (event != nullptr) {
+      CloseHandle(event);
+    }
+    return false;
+  }
+  CloseHandle(watch);
+  watch_event = event;
+  return true;
+}
+
 // Starts the application's end; who calls System.exit. Without its watch the
 // end would have no bound: it is not begun then, and the stop ends without it.
 Ender StartApplicationEnd(bool main_runs) {
-  HANDLE watch = CreateThread(nullptr, 0, WatchTheApplicationsEnd, nullptr, 0, nullptr);
-  if (watch == nullptr) {
+  if (!PrepareTheWatch()) {
     ReportError("Cannot start the application's end.");
     return Ender::kNobody;
   }
-  CloseHandle(watch);
+  SetEvent(watch_event);
   if (!main_runs) {
     return Ender::kRunThread;
   }
@@ -180,6 +218,7 @@ bool BeginRun() {
     return false;
   }
   HANDLE ended = run_ended_event == nullptr ? CreateEventA(nullptr, TRUE, FALSE, nullptr) : nullptr;
+  std::atexit(EndAtRuntimeExit);
   LockGuard guard(end_lock);
   stop_event = event;
   if (ended != nullptr) {
@@ -194,6 +233,7 @@ bool StopRequested() {
 }
 
 bool EnterMain(JavaVM* vm) {
+  PrepareTheWatch();  // a failure is told at the stop, which tries again
   LockGuard guard(end_lock);
   if (stop_state != Stop::kIdle) {
     return false;

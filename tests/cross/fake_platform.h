@@ -28,6 +28,7 @@ HMODULE WINAPI FakeLoadLibraryExA(LPCSTR path, HANDLE file, DWORD flags);
 BOOL WINAPI FakeTerminateProcess(HANDLE process, UINT code);
 DWORD WINAPI FakeGetFullPathNameA(LPCSTR path, DWORD size, LPSTR buffer, LPSTR* file_part);
 DWORD WINAPI FakeGetFileAttributesA(LPCSTR path);
+void WINAPI FakeGetLocalTime(LPSYSTEMTIME time);
 // The redirection of the standard streams to the output log: recorded, not
 // done, so that the test process keeps the output its runner reads.
 BOOL WINAPI FakeSetStdHandle(DWORD which, HANDLE handle);
@@ -53,6 +54,7 @@ FILE* FakeFreopen(const char* path, const char* mode, FILE* stream);
 #define TerminateProcess FakeTerminateProcess
 #define GetFullPathNameA FakeGetFullPathNameA
 #define GetFileAttributesA FakeGetFileAttributesA
+#define GetLocalTime FakeGetLocalTime
 #define SetStdHandle FakeSetStdHandle
 #define SetHandleInformation FakeSetHandleInformation
 #define _dup2 FakeDup2

@@ -52,6 +52,8 @@ void FakePlatform::Reset() {
   loads.clear();
   exit_codes.clear();
   redirections.clear();
+  std_handles.clear();
+  local_time = {};
   if (process_ended == nullptr) process_ended = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
   ::ResetEvent(process_ended);
 }
@@ -245,14 +247,21 @@ BOOL WINAPI FakeTerminateProcess(HANDLE /*process*/, UINT code) { FakeExitProces
 
 std::string FileIdentity(HANDLE handle) {
   if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return "(none)";
-  char name[64] = {};
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(handle, &info)) return "(not a file)";
   DWORD flags = 0;
   GetHandleInformation(handle, &flags);
-  std::snprintf(name, sizeof(name), "file %lu:%lu%s", info.nFileIndexHigh, info.nFileIndexLow,
-                (flags & HANDLE_FLAG_INHERIT) != 0 ? " inheritable" : "");
-  return name;
+  const std::string inheritable = (flags & HANDLE_FLAG_INHERIT) != 0 ? " inheritable" : "";
+  if (GetFileType(handle) == FILE_TYPE_PIPE) return "pipe" + inheritable;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(handle, &info)) return "(not a file)";
+  return "file " + std::to_string(info.nFileIndexHigh) + ":" + std::to_string(info.nFileIndexLow) + inheritable;
+}
+
+void WINAPI FakeGetLocalTime(LPSYSTEMTIME time) {
+  if (fake.local_time.wYear != 0) {
+    *time = fake.local_time;
+  } else {
+    ::GetLocalTime(time);
+  }
 }
 
 namespace {
@@ -270,6 +279,10 @@ std::string Which(HANDLE handle) {
 }  // namespace
 
 BOOL WINAPI FakeSetStdHandle(DWORD which, HANDLE handle) {
+  {
+    std::lock_guard<std::mutex> lock(fake.mutex);
+    fake.std_handles.push_back(handle);
+  }
   Redirected(std::string("SetStdHandle ") + (which == STD_OUTPUT_HANDLE ? "output " : "error ") + Which(handle));
   return TRUE;
 }
@@ -291,7 +304,8 @@ int FakeSetmode(int descriptor, int mode) {
 
 int FakeSetvbuf(FILE* stream, char* buffer, int mode, size_t size) {
   Redirected(std::string("setvbuf ") + (stream == stdout ? "stdout" : stream == stderr ? "stderr" : "other") +
-             (mode == _IONBF && buffer == nullptr && size == 0 ? " unbuffered" : " buffered"));
+             (mode == _IONBF ? " unbuffered " : mode == _IOFBF ? " full " : " other ") +
+             (buffer == nullptr ? std::to_string(size) : "own"));
   return 0;
 }
 

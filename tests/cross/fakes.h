@@ -69,6 +69,8 @@ struct FakePlatform {
   // When set, the file as it stands when STOPPED is reported goes to log_at_stopped.
   std::string log_path;
   std::string log_at_stopped;
+  // When its year is set, the clock GetLocalTime reads.
+  SYSTEMTIME local_time = {};
   // Records.
   std::vector<StatusCall> status_calls;
   std::vector<EventCall> events;
@@ -90,8 +92,10 @@ struct FakePlatform {
   // and block the calling thread for good.
   std::vector<UINT> exit_codes;
   HANDLE process_ended = nullptr;
-  // The redirection's calls, one text each, in order ("_dup2 3 1", ...).
+  // The redirection's calls, one text each, in order ("_dup2 pipe 1", ...),
+  // and the handles given to SetStdHandle.
   std::vector<std::string> redirections;
+  std::vector<HANDLE> std_handles;
 
   void Reset();
   /// Waits up to `timeout_ms` for an ExitProcess or TerminateProcess.
@@ -102,8 +106,9 @@ struct FakePlatform {
 
 extern FakePlatform fake;
 
-/// "file <index>" for a handle to a file ("... inheritable" when it is), else
-/// what it is: the same text for two handles to one file.
+/// "file <index>" for a handle to a file, "pipe" for one to a pipe ("...
+/// inheritable" when it is), else what it is: the same text for two handles to
+/// one file.
 std::string FileIdentity(HANDLE handle);
 
 #endif

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "entry/output_log.h"
 #include "entry/reporting.h"
 #include "fakes.h"
 #include "vm_workdir.h"
@@ -439,6 +440,7 @@ TEST_F(Host, LongVmWriteKeepsItsEnd) {
   const auto events = fake.Events();
   ASSERT_EQ(events.size(), 2u);
   EXPECT_EQ(events[0].strings.at(1), (said + "\n").substr(said.size() + 1 - 2048));
+  FinishOutputLog(nullptr);  // the logger has written everything out
   EXPECT_NE(dir.OutputLog().find("starts.\r\n" + said + "\n"), std::string::npos) << dir.OutputLog();
   EXPECT_EQ(dir.Problems(), "");
 }

@@ -22,6 +22,7 @@ CLASSES = BUILD_DIR / "javaapp" / "classes"
 PORT_PROPERTY = "fileserver.port"
 MAIN_PROPERTY = "fileserver.main"
 HOOK_PROPERTY = "fileserver.hook"
+BURST_PROPERTY = "fileserver.burst"
 HOOK_FILE = "shutdown-hook.txt"
 HOOK_LINES = ("FileServer: shutdown hook begins", "FileServer: shutdown hook ends")
 SERVER_THREAD = "fileserver"
@@ -40,6 +41,13 @@ def free_port():
     with socket.socket() as probe:
         probe.bind(("127.0.0.1", 0))
         return probe.getsockname()[1]
+
+
+def burst_line(i, k):
+    """Line k of burst i, as the stand-in VM and the test application write it:
+    exactly 100 bytes with its "\\n"."""
+    head = f"burst {i} line {k:08d} "
+    return head + "x" * (99 - len(head)) + "\n"
 
 
 def code_points(text):
@@ -64,13 +72,15 @@ class JavaApp:
     def class_path(self):
         return "-Djava.class.path=" + win_path(self.classes)
 
-    def options(self, main=None, class_path=True, hook=None):
+    def options(self, main=None, class_path=True, hook=None, burst=None):
         """The VM options that start the application: its class path, its port and,
         when given, how main behaves ("throw", "block:MS", "exit:CODE:MS",
-        "thread-throws") and the time its shutdown hook takes ("MS" or "forever")."""
+        "thread-throws"), the time its shutdown hook takes ("MS" or "forever") and
+        the bytes of burst lines (burst_line(0, k)) a thread of it prints."""
         return ([self.class_path] if class_path else []) + [f"-D{PORT_PROPERTY}={self.port}"] + (
             [f"-D{MAIN_PROPERTY}={main}"] if main else []) + (
-            [f"-D{HOOK_PROPERTY}={hook}"] if hook is not None else [])
+            [f"-D{HOOK_PROPERTY}={hook}"] if hook is not None else []) + (
+            [f"-D{BURST_PROPERTY}={burst}"] if burst is not None else [])
 
     def entries(self, *args, **options):
         return [self.workdir.entry, *self.options(**options), *args]

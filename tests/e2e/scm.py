@@ -16,7 +16,7 @@ import subprocess
 from collections import namedtuple
 from pathlib import Path
 
-from winehost import DEFAULT_TIMEOUT, WineSession, fold, unescape, wait_for
+from winehost import DEFAULT_TIMEOUT, WineSession, fold, unescape, wait_for, win_path
 
 SERVICE_NAME = "OstrelServer"
 DISPLAY_NAME = "Ostrel Server"
@@ -142,6 +142,14 @@ class ScmClient:
         text = reply["text"]
         return (text[:-2] if text.endswith("\r\n") else text) + f" ({code:#x})"
 
+    def delete_file(self, path):
+        """DeleteFile of a file, as a Windows program deletes it: the error code."""
+        return self.reply("deletefile", win_path(path))["error"]
+
+    def hold(self, path):
+        """A reader that holds the file without sharing deletion, until released."""
+        return Holder(self.wine.popen(self.exe, ["hold", win_path(path)], env_extra=CLIENT_ENV, stdin=subprocess.PIPE))
+
     def remove_service(self):
         """Stops and deletes the service if it is installed, and forgets its event source."""
         if self.query()["error"] != ERROR_SERVICE_DOES_NOT_EXIST:
@@ -154,6 +162,19 @@ class ScmClient:
                 f"the deleted service stays: {self.query()}"
         # The event source's registration, with a subkey a test put below it.
         self.delete_keys(EVENT_SOURCE_KEY + "\\sub", EVENT_SOURCE_KEY)
+
+
+class Holder:
+    """scmclient hold: a reader of a file that does not share deletion."""
+
+    def __init__(self, proc):
+        self.proc = proc
+        assert proc.stdout.readline().rstrip(b"\r\n") == b"error=0\tstate=held"
+
+    def release(self):
+        self.proc.stdin.close()
+        assert self.proc.stdout.readline().rstrip(b"\r\n") == b"error=0\tstate=released"
+        self.proc.wait(timeout=DEFAULT_TIMEOUT)
 
 
 def _parse(line):

@@ -12,10 +12,10 @@ from collections import namedtuple
 
 import pytest
 
-from realvm import CLASSES, HOOK_LINES, PORT_PROPERTY, SERVER_THREAD, JavaApp, code_points, wait_gone
+from realvm import CLASSES, HOOK_LINES, PORT_PROPERTY, SERVER_THREAD, JavaApp, burst_line, code_points, wait_gone
 from scm import RUNNING, STOP_PENDING, STOPPED
 from test_service import LOG_START, LOG_STOPPING, event_code, install_entries, log_lines, signed, stop_line
-from winehost import EXE_NAME, win_path
+from winehost import EXE_NAME, wait_for, win_path
 
 pytestmark = pytest.mark.usefixtures("real_vm")
 
@@ -192,3 +192,21 @@ def test_java_application_runs_as_a_service_until_it_ends(request, case):
         assert any(line.startswith(text) for line in lines), (text, lines)
     if case.event:
         assert f"host: ERROR {event_code(event)}: {case.event}" in lines, lines
+
+
+def test_java_output_burst_is_rotated_whole_while_the_service_runs(service):
+    """12 MiB from System.out while the service runs: the log is rotated at
+    10 MiB, and every line stands once, whole and in order."""
+    count = 12 * 1024 * 1024 // 100
+    app = JavaApp.install(service.host.folder / "wd")
+    install_entries(service, *app.entries(burst=count * 100))
+    service.start()
+    old = app.workdir.path / "OstrelServer.log.1"
+    assert wait_for(lambda: old.exists() and b"FileServer: burst done" in app.workdir.output_log.read_bytes(), 120)
+    assert service.scm.control("stop")[0]["error"] == 0
+    service.scm.wait(STOPPED)
+
+    assert 10 * 1024 * 1024 <= old.stat().st_size < 10 * 1024 * 1024 + 200
+    lines = log_lines(old) + log_lines(app.workdir)
+    assert [line for line in lines if line.startswith("burst")] == [burst_line(0, k)[:-1] for k in range(count)]
+    assert lines[0] == LOG_START and lines[-1] == stop_line(0)

@@ -8,12 +8,13 @@ from unittest.mock import ANY
 
 import pytest
 
+from realvm import burst_line
 from scm import (ACCEPT_STOP_SHUTDOWN, CONTROL_INTERROGATE, CONTROL_START, CONTROL_STOP,
                  ERROR_FAILED_SERVICE_CONTROLLER_CONNECT, ERROR_MOD_NOT_FOUND, ERROR_SERVICE_CANNOT_ACCEPT_CTRL,
                  ERROR_SERVICE_NOT_ACTIVE, OPTIONS_VALUE, PARAMETERS_KEY, REG_EXPAND_SZ, REG_SZ, RUNNING,
                  SERVICE_NAME, SERVICE_WIN32_OWN_PROCESS, START_PENDING, STOP_PENDING, STOPPED, StatusReport,
                  parse_traces)
-from winehost import HEAP_WORDS, HOOK_LINES, MAIN_CLASS, RUNTIME_VM, library_path, options_of, start_calls
+from winehost import HEAP_WORDS, HOOK_LINES, MAIN_CLASS, RUNTIME_VM, library_path, options_of, start_calls, wait_for
 
 START_WAIT_HINT = 3000
 ERROR_SERVICE_SPECIFIC_ERROR = 1066
@@ -40,14 +41,18 @@ LOG_START = "host: Ostrel Server starts."
 LOG_STOPPING = "host: Ostrel Server is stopping."
 STOP_LOG = [LOG_STOPPING, *HOOK_LINES]
 REFUSED = "host: The application refused to end: System.exit(0) failed."
-# The test VM's "streams" lines: the standard output handle, fprintf(stderr), the hook.
-VM_STREAMS = ["testvm: standard output handle", "testvm: fprintf(stderr)", "testvm: vfprintf hook"]
+# The test VM's "streams" lines: the standard output handle, msvcrt's buffered
+# stderr, the hook, descriptor 1 with Java's CR LF (kept as written).
+VM_STREAMS = ["testvm: standard output handle", "testvm: fprintf(stderr)", "testvm: vfprintf hook",
+              "testvm: descriptor 1\r"]
 MiB = 1 << 20
 
 
 def log_lines(workdir):
-    """The output log line by line, the host's own as "host: <text>"."""
-    text = workdir.output_log.read_bytes().decode("utf-8", "replace")
+    """The output log (or a generation of it) line by line, the host's own as
+    "host: <text>"."""
+    path = workdir.output_log if hasattr(workdir, "output_log") else workdir
+    text = path.read_bytes().decode("utf-8", "replace")
     assert text.endswith("\n"), text[-300:]
     lines = []
     for line in text[:-1].split("\n"):
@@ -119,7 +124,8 @@ def test_service_runs_the_application_until_stopped(service):
 @pytest.mark.parametrize("scenario, entries, message, code", [
     ({"missing_class": MAIN_CLASS}, [], "Cannot find main class.", 2),
     ({"create_result": -1, "say": HEAP_WORDS}, [], "Cannot create Java VM.", None),
-    ({"main": "throw"}, [], "Exception in main method.", 1064),
+    # What main printed just before it threw stands before the host's line.
+    ({"main": "throw", "main_says": "testvm: main speaks"}, [], "Exception in main method.", 1064),
     ({}, [f"-Dopt{i}" for i in range(21)], "Max. number of Java args exceeded.", 160),
 ], ids=["main-class-missing", "creation-fails", "main-throws", "21-vm-options"])
 def test_start_failure_is_logged_and_the_service_runs_until_stopped(service, scenario, entries, message, code):
@@ -139,6 +145,9 @@ def test_start_failure_is_logged_and_the_service_runs_until_stopped(service, sce
 
     # The stop reports the code of the failure, as the event gave it.
     assert signed(stopped["exit"]) == code
+    lines = log_lines(workdir)
+    if "main_says" in scenario:
+        assert lines.index(scenario["main_says"]) < lines.index(f"host: ERROR {code}: {message}"), lines
     process = service.process()
     assert process.reports == START_REPORTS + [report(STOP_PENDING, 3), report(STOPPED, exit=stopped["exit"])]
     assert process.events == words + [event]
@@ -294,8 +303,12 @@ def test_dispatcher_started_from_a_console_fails(service):
     # System.exit(0) keeps the code of an error reported before it.
     ({"main": "throw", "app_exit": "0:300"}, ["Exception in main method."], "event", 0),
     ({"say": HEAP_WORDS, "app_abort": 300}, ["words", "Java VM aborted."], ERROR_PROCESS_ABORTED, 0),
+    # The C runtime's exit, with text still in the buffer of its stdout: the
+    # process ends, and the text is in the log.
+    ({"crt_exit": "3:300"}, ["The application ended the process through the C runtime's exit."],
+     ERROR_PROCESS_ABORTED, 0),
 ], ids=["abort-during-creation", "exit-during-creation", "exit-0-during-creation", "exit-3", "exit-0",
-        "exit-0-after-an-error", "abort"])
+        "exit-0-after-an-error", "abort", "c-runtime-exit"])
 def test_vm_end_stops_the_service_with_its_code(service, scenario, events, exit, specific):
     workdir = service.host.workdir({"streams": 1, **scenario})
     install_entries(service, workdir.entry)
@@ -315,18 +328,22 @@ def test_vm_end_stops_the_service_with_its_code(service, scenario, events, exit,
     hooks = workdir.transcript().events("hook")
     assert [name for _, name, _ in hooks] == ["vfprintf", "exit", "abort"]
     described = ['Exception in thread "main" java.lang.RuntimeException\r'] if "main" in scenario else []
+    described += ["testvm: buffered at exit"] if "crt_exit" in scenario else []
     assert log_lines(workdir) == [LOG_START, *VM_STREAMS, *scenario.get("say", []), *described,
                                   *(f"host: ERROR {event_code(e)}: {e[1]}" for e in errors), stop_line(exit, specific)]
 
 
 # The log as it was before the start: a log of 10 MiB or more makes way for a new
-# one (replacing an older "OstrelServer.log.1"); a folder of that name keeps the
-# service from having a log, which it says in a warning, and it runs all the same.
-@pytest.mark.parametrize("before", [10 * MiB, 10 * MiB - 1, "a folder"], ids=["10-MiB", "just-under", "a-folder"])
+# one, the older ones move up and the oldest (".5") is dropped; a folder of that
+# name keeps the service from having a log, which it says in a warning, and it
+# runs all the same.
+@pytest.mark.parametrize("before", [10 * MiB, 10 * MiB - 1024, "a folder"], ids=["10-MiB", "just-under", "a-folder"])
 def test_output_log_is_rotated_at_the_start(service, before):
     workdir = service.host.workdir({"streams": 1, "app_exit": "0:300"})
-    old = workdir.path / "OstrelServer.log.1"
-    old.write_bytes(b"older\n")
+    generations = [workdir.path / f"OstrelServer.log.{n}" for n in range(1, 6)]
+    for n, generation in enumerate(generations, 1):
+        generation.write_bytes(b"generation %d\n" % n)
+    old = generations[0]
     if before == "a folder":
         workdir.output_log.mkdir()
     else:
@@ -339,27 +356,119 @@ def test_output_log_is_rotated_at_the_start(service, before):
     process = service.process()
     assert process.events == []
     new_log = [LOG_START, *VM_STREAMS, stop_line(0)]
+    shifted = before == 10 * MiB
+    assert [g.read_bytes() for g in generations[1:]] == [b"generation %d\n" % n for n in range(2 - shifted, 6 - shifted)]
     if before == "a folder":
         assert process.warnings == [(f"{SERVICE_NAME} : WARNING : 5",
                                      f'Cannot open the output log "{workdir.win}\\OstrelServer.log".')]
-        assert old.read_bytes() == b"older\n"
-    elif before == 10 * MiB:
+        assert old.read_bytes() == b"generation 1\n"
+    elif shifted:
         assert process.warnings == []
         assert old.stat().st_size == before and old.open("rb").read(16) == b"x" * 16
         assert log_lines(workdir) == new_log
     else:
-        assert process.warnings == [] and old.read_bytes() == b"older\n"
+        assert process.warnings == [] and old.read_bytes() == b"generation 1\n"
         assert log_lines(workdir) == ["x" * (before - 1)] + new_log
 
 
 def test_service_loads_a_runtime_that_brings_its_own_c_library(service):
-    workdir = service.host.workdir(vm=RUNTIME_VM)
+    """The runtime's C library binds its standard output when it loads: the log
+    is in place before, and what the VM writes through that library is in it."""
+    workdir = service.host.workdir({"streams": 1}, vm=RUNTIME_VM)
     install_entries(service, workdir.entry, "arg")
     service.start()
     transcript = workdir.wait_for_event("main-returned")
     assert transcript.events("runtime") == [("71",)]
     assert service.scm.control("stop")[0]["error"] == 0
     assert service.scm.wait(STOPPED)["exit"] == 0
+    assert "testvm: runtime C library" in log_lines(workdir)
+
+
+def test_standard_output_and_error_reach_the_log_whole(service):
+    """Lines that two threads print at once, one on stdout and one on stderr,
+    stand whole (the streams are buffered, or msvcrt writes each piece of a
+    printf on its own); no handle of the log is one a child would inherit; and
+    descriptor 1 still leads to the log after the application closed its
+    standard output handle."""
+    workdir = service.host.workdir({"handles": 1, "printf_chatter": "2:300", "close_stdout": 1, "app_exit": "0:300"})
+    install_entries(service, workdir.entry)
+    assert service.start_service() == 0
+    assert service.scm.wait(STOPPED)["exit"] == 0
+
+    assert workdir.transcript().events("handles") == [("private",) * 6 + ("own",)]
+    lines = log_lines(workdir)
+    chatter = [line for line in lines if line.startswith("printf")]
+    assert sorted(chatter) == sorted(f"printf {t} line {k} {'x' * 40}" for t in range(2) for k in range(300))
+    assert "testvm: descriptor 1 after its handle closed" in lines
+    assert lines[0] == LOG_START and lines[-1] == stop_line(0)
+
+
+def burst_lines(i, size):
+    """The lines of burst i of `size` bytes: as many 100-byte lines as make it."""
+    return [burst_line(i, k)[:-1] for k in range(-(-size // 100))]
+
+
+# A burst of output while the service runs: every line once, whole and in
+# order, across a rotation at 10 MiB (after the end of a line), between the
+# start line and the stop line, also when the VM ends right after it.
+@pytest.mark.parametrize("scenario, size, stop", [
+    ({"burst": f"{12 * MiB}:handle:100"}, 12 * MiB, True),
+    ({"burst": f"{2 * MiB}:stderr:100", "burst_exit": 0}, 2 * MiB, False),
+], ids=["12-MiB-rotated", "vm-exit-right-after"])
+def test_output_log_takes_a_burst_whole(service, scenario, size, stop):
+    workdir = service.host.workdir(scenario)
+    install_entries(service, workdir.entry)
+    assert service.start_service() == 0
+    if stop:
+        workdir.wait_for_event("burst-done", timeout=120)
+        assert service.scm.control("stop")[0]["error"] == 0
+    assert service.scm.wait(STOPPED, timeout=120)["exit"] == 0
+
+    old = workdir.path / "OstrelServer.log.1"
+    assert old.exists() == stop
+    if stop:
+        assert 10 * MiB <= old.stat().st_size < 10 * MiB + 200
+        assert old.read_bytes().endswith(b"\n")
+    lines = (log_lines(workdir.path / "OstrelServer.log.1") if stop else []) + log_lines(workdir)
+    assert [line for line in lines if line.startswith("burst")] == burst_lines(0, size)
+    assert lines[0] == LOG_START and lines[-1] == stop_line(0)
+
+
+def test_a_reader_that_holds_the_log_puts_its_rotation_off(service):
+    """A reader that does not share deletion keeps the log from being renamed:
+    it grows past 10 MiB, and rotates at the next MiB once the reader let go."""
+    workdir = service.host.workdir({"burst": [f"{MiB * 5 // 2}:handle:100", f"{MiB * 3 // 2}:handle:100:go"]})
+    workdir.output_log.write_bytes(b"y" * (9 * MiB - 1) + b"\n")
+    holder = service.scm.hold(workdir.output_log)
+    install_entries(service, workdir.entry)
+    assert service.start_service() == 0
+    workdir.wait_for_event("burst-done", timeout=120)
+    assert not (workdir.path / "OstrelServer.log.1").exists()
+    holder.release()
+    (workdir.vm_dir / "go").touch()
+    assert wait_for(lambda: len(workdir.transcript().events("burst-done")) == 2, 120)
+    assert service.scm.control("stop")[0]["error"] == 0
+    service.scm.wait(STOPPED)
+
+    old = workdir.path / "OstrelServer.log.1"
+    assert 12 * MiB <= old.stat().st_size < 12 * MiB + 200
+    lines = log_lines(old) + log_lines(workdir)
+    assert [line for line in lines if line.startswith("burst")] == burst_lines(0, MiB * 5 // 2) + burst_lines(1, MiB * 3 // 2)
+
+
+def test_a_log_deleted_while_the_service_runs_begins_again(service):
+    workdir = service.host.workdir({"burst": "10000:handle:10:go"})
+    install_entries(service, workdir.entry)
+    service.start()
+    workdir.wait_for_event("main-returned")
+    # A program deletes it as Windows lets it: the service shares deletion.
+    assert service.scm.delete_file(workdir.output_log) == 0
+    time.sleep(1.2)  # the logger looks for its file at a write a second after the last look
+    (workdir.vm_dir / "go").touch()
+    workdir.wait_for_event("burst-done")
+    assert service.scm.control("stop")[0]["error"] == 0
+    service.scm.wait(STOPPED)
+    assert log_lines(workdir) == [*burst_lines(0, 10000), *STOP_LOG, stop_line(0)]
 
 
 def test_relative_workdir_is_below_the_executables_folder(service):

@@ -119,9 +119,9 @@ class WineSession:
         env.update(env_extra or {})
         return env
 
-    def popen(self, exe, args, cwd=None, env_extra=None):
+    def popen(self, exe, args, cwd=None, env_extra=None, stdin=subprocess.DEVNULL):
         return subprocess.Popen([WINE, str(exe), *args], cwd=cwd, env=self._env(env_extra),
-                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                stdin=stdin, stdout=subprocess.PIPE,
                                 stderr=subprocess.PIPE)
 
 

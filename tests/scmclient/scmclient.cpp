@@ -30,6 +30,12 @@
 //                                              translation and its strings
 //   scmclient resource <file> <type> <id>      a resource's data (hex), numbered
 //                                              type and id (24 1: the manifest)
+//   scmclient hold <path>                      opens the file so that nobody can
+//                                              rename or delete it (state=held),
+//                                              until standard input ends
+//                                              (state=released)
+//   scmclient deletefile <path>                DeleteFile: refused while a
+//                                              reader does not share deletion
 //   scmclient sleep                            sleeps for ever (keeps Wine's
 //                                              services alive)
 //   scmclient                                  the decoy: leaves <own path>.ran
@@ -416,6 +422,20 @@ int CmdResource(const char* file, const char* type_text, const char* id_text) {
   return loaded ? Print(0, Field("data", data)) : Print(error);
 }
 
+// A reader that shares the file for reading and writing but not for deletion,
+// as an editor or a virus scanner holds a log: a rename of it fails meanwhile.
+int CmdHold(const char* path) {
+  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return Print(GetLastError());
+  Print(0, Field("state", std::string("held")));
+  while (std::getchar() != EOF) continue;
+  CloseHandle(file);
+  return Print(0, Field("state", std::string("released")));
+}
+
+int CmdDeleteFile(const char* path) { return Print(DeleteFileA(path) ? 0 : GetLastError()); }
+
 // Run without arguments, as the service manager runs a program it was told to
 // start, the decoy only shows that it ran.
 int Decoy() {
@@ -433,7 +453,7 @@ int Usage() {
                        " wait <service> <state> <ms> | regkey <key> | regvalue <key> <name> |"
                        " setvalue <key> <name> <type> <hex> | deletekey <key>... | lockkey <key> | errtext <code> |"
                        " message <file> <id> <insert>... | version <file> | resource <file> <type> <id> |"
-                       " loadlib <path> | sleep\n");
+                       " loadlib <path> | hold <path> | deletefile <path> | sleep\n");
   return 2;
 }
 
@@ -461,6 +481,8 @@ int main(int argc, char** argv) {
   }
   if (command == "errtext" && argc == 3) return CmdErrText(argv[2]);
   if (command == "loadlib" && argc == 3) return CmdLoadLibrary(argv[2]);
+  if (command == "hold" && argc == 3) return CmdHold(argv[2]);
+  if (command == "deletefile" && argc == 3) return CmdDeleteFile(argv[2]);
   if (command == "regkey" && argc == 3) return CmdRegKey(argv[2]);
   if (command == "regvalue" && argc == 4) return CmdRegValue(argv[2], argv[3]);
   if (command == "setvalue" && argc == 6) return CmdSetValue(argv[2], argv[3], argv[4], argv[5]);

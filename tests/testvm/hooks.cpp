@@ -5,7 +5,10 @@
 
 #include "testvm.h"
 
+#include <io.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace testvm {
@@ -62,6 +65,28 @@ DWORD WINAPI chatter(void* number) {
     return 0;
 }
 
+// msvcrt's fprintf, as a VM's C code prints: on an unbuffered stream it writes
+// the pieces of the format one by one, so two threads' lines can tear.
+DWORD WINAPI printfChatter(void* number) {
+    const int thread = static_cast<int>(reinterpret_cast<INT_PTR>(number));
+    const char* filler = "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx";
+    for (int line = 0; line < scenario().printfLines; ++line)
+        __ms_fprintf(thread % 2 ? stderr : stdout, "printf %d line %d %s\n", thread, line, filler);
+    return 0;
+}
+
+// Starts that many threads, numbered from 0, and waits for all of them.
+void runThreads(LPTHREAD_START_ROUTINE body, int count) {
+    HANDLE threads[16];
+    int started = 0;
+    for (int i = 0; i < count && i < 16; ++i) {
+        threads[started] = CreateThread(nullptr, 0, body, reinterpret_cast<void*>(static_cast<INT_PTR>(i)), 0, nullptr);
+        if (threads[started]) ++started;
+    }
+    if (started > 0) WaitForMultipleObjects(static_cast<DWORD>(started), threads, TRUE, INFINITE);
+    for (int i = 0; i < started; ++i) CloseHandle(threads[i]);
+}
+
 // Ends the VM as the scenario says; a hook that returns is answered as a real
 // VM answers it, by ending the process.
 [[noreturn]] void endVm(Scenario::End end, long code) {
@@ -83,23 +108,97 @@ DWORD WINAPI chatter(void* number) {
 }
 
 DWORD WINAPI endingThread(void*) {
-    Sleep(scenario().appEndDelayMs);
-    endVm(scenario().appEnd, scenario().appExitCode);
+    const Scenario& s = scenario();
+    Sleep(s.appEndDelayMs);
+    if (s.appEnd == Scenario::End::CrtExit) {
+        // C code in the VM that calls msvcrt's exit: no hook hears of it, and
+        // the C runtime flushes its streams on the way out.
+        std::fputs("testvm: buffered at exit\n", stdout);
+        emit({"crt-exit", decimal(s.appExitCode)});
+        std::exit(static_cast<int>(s.appExitCode));
+    }
+    endVm(s.appEnd, s.appExitCode);
 }
 
-void writeStandardOutput(const char* line) {
+void writeStandardOutput(const std::string& text) {
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
     DWORD written = 0;
     if (out && out != INVALID_HANDLE_VALUE)
-        WriteFile(out, line, static_cast<DWORD>(std::strlen(line)), &written, nullptr);
+        WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
 // A line on each way a VM writes: the process's standard output handle, the
-// C runtime's stderr stream (msvcrt.dll's, which its host shares), the hook.
+// C runtime's stderr stream (msvcrt.dll's, which its host shares), the hook,
+// the runtime's own C library, and descriptor 1 last, with the CR LF Java
+// writes (text mode on the host's side would double the CR).
 void printOnEveryStream() {
     writeStandardOutput("testvm: standard output handle\n");
-    std::fprintf(stderr, "testvm: fprintf(stderr)\n");
+    __ms_fprintf(stderr, "testvm: fprintf(stderr)\n");
     vmPrint("testvm: vfprintf hook\n");
+#ifdef TESTVM_IMPORTS_RUNTIME
+    testvm_runtime_write("testvm: runtime C library\n");
+#endif
+    _write(1, "testvm: descriptor 1\r\n", 22);
+}
+
+HANDLE descriptorHandle(int fd) { return fd < 0 ? nullptr : reinterpret_cast<HANDLE>(_get_osfhandle(fd)); }
+
+// Whether the handles a VM writes through would leak into child processes,
+// and whether the standard handles are the descriptors' own or copies.
+void emitHandles() {
+    // Null, INVALID_HANDLE_VALUE and the C runtime's -2 (a descriptor without
+    // a console) are no handles; other negative values would be pseudo handles.
+    const auto state = [](HANDLE h) -> std::string {
+        DWORD flags = 0;
+        if (reinterpret_cast<INT_PTR>(h) <= 0 || !GetHandleInformation(h, &flags)) return "none";
+        return flags & HANDLE_FLAG_INHERIT ? "inheritable" : "private";
+    };
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+    const bool own = out != descriptorHandle(1) && err != descriptorHandle(2);
+    emit({"handles", state(out), state(err), state(descriptorHandle(1)), state(descriptorHandle(2)),
+          state(descriptorHandle(_fileno(stdout))), state(descriptorHandle(_fileno(stderr))), own ? "own" : "shared"});
+}
+
+void closeStandardOutput() {
+    CloseHandle(GetStdHandle(STD_OUTPUT_HANDLE));
+    const char line[] = "testvm: descriptor 1 after its handle closed\n";
+    emit({"close-stdout", decimal(_write(1, line, sizeof line - 1))});
+}
+
+volatile LONG g_burstsLeft = 0;
+
+// Lines of exactly 100 bytes, numbered so that a reader sees which line went
+// missing, came twice or was torn.
+DWORD WINAPI burstThread(void* number) {
+    const int i = static_cast<int>(reinterpret_cast<INT_PTR>(number));
+    const Scenario::Burst& b = scenario().bursts[static_cast<std::size_t>(i)];
+    const std::wstring go = homeFile(std::wstring(b.goFile.begin(), b.goFile.end()).c_str());
+    while (!b.goFile.empty() && GetFileAttributesW(go.c_str()) == INVALID_FILE_ATTRIBUTES) Sleep(20);
+    emit({"burst-start", decimal(i)});
+    const long long lines = (b.bytes + 99) / 100;
+    std::string chunk;
+    for (long long k = 0; k < lines;) {
+        chunk.clear();
+        for (int j = 0; j < b.linesPerWrite && k < lines; ++j, ++k) {
+            char head[48];
+            const int n = std::snprintf(head, sizeof head, "burst %d line %08lld ", i, k);
+            chunk.append(head, static_cast<std::size_t>(n)).append(static_cast<std::size_t>(99 - n), 'x') += '\n';
+        }
+        if (b.handle)
+            writeStandardOutput(chunk);
+        else
+            std::fwrite(chunk.data(), 1, chunk.size(), stderr);
+    }
+    emit({"burst-done", decimal(i), decimal(lines)});
+    if (InterlockedDecrement(&g_burstsLeft) == 0 && scenario().burstExit)
+        endVm(Scenario::End::Exit, scenario().burstExitCode);
+    return 0;
+}
+
+void startThread(LPTHREAD_START_ROUTINE body, void* argument) {
+    HANDLE h = CreateThread(nullptr, 0, body, argument, 0, nullptr);
+    if (h) CloseHandle(h);
 }
 
 // The process's error mode as it is now (Windows XP has no GetErrorMode).
@@ -137,18 +236,11 @@ void duringCreation() {
     const Scenario& s = scenario();
     emitErrorMode();
     if (s.streams) printOnEveryStream();
+    if (s.handles) emitHandles();
     for (const std::string& text : s.say) vmPrint("%s\n", text.c_str());
-    if (s.chatterThreads > 0) {
-        HANDLE threads[16];
-        int started = 0;
-        for (int i = 0; i < s.chatterThreads; ++i) {
-            threads[started] = CreateThread(nullptr, 0, chatter, reinterpret_cast<void*>(static_cast<INT_PTR>(i)), 0,
-                                            nullptr);
-            if (threads[started]) ++started;
-        }
-        WaitForMultipleObjects(static_cast<DWORD>(started), threads, TRUE, INFINITE);
-        for (int i = 0; i < started; ++i) CloseHandle(threads[i]);
-    }
+    runThreads(chatter, s.chatterThreads);
+    runThreads(printfChatter, s.printfThreads);
+    if (s.closeStdout) closeStandardOutput();
     if (s.createDelayMs > 0) {
         emit({"create-delay", decimal(s.createDelayMs)});
         Sleep(s.createDelayMs);
@@ -156,10 +248,11 @@ void duringCreation() {
     if (s.createEnd != Scenario::End::None) endVm(s.createEnd, s.createExitCode);
 }
 
-void startEndingThread() {
-    if (scenario().appEnd == Scenario::End::None) return;
-    HANDLE h = CreateThread(nullptr, 0, endingThread, nullptr, 0, nullptr);
-    if (h) CloseHandle(h);
+void startScenarioThreads() {
+    const Scenario& s = scenario();
+    if (s.appEnd != Scenario::End::None) startThread(endingThread, nullptr);
+    g_burstsLeft = static_cast<LONG>(s.bursts.size());
+    for (std::size_t i = 0; i < s.bursts.size(); ++i) startThread(burstThread, reinterpret_cast<void*>(i));
 }
 
 void systemExit(long code) {
@@ -170,10 +263,10 @@ void systemExit(long code) {
     // Java's second System.exit waits on the shutdown that is under way.
     if (InterlockedExchange(&exiting, 1) != 0)
         for (;;) Sleep(INFINITE);
-    writeStandardOutput("testvm: shutdown hook begins\n");
+    if (!s.quiet) writeStandardOutput("testvm: shutdown hook begins\n");
     emit({"shutdown-hooks", s.exitHooksMs == INFINITE ? "forever" : decimal(s.exitHooksMs)});
     Sleep(s.exitHooksMs);  // INFINITE: hooks that never end
-    writeStandardOutput("testvm: shutdown hook ends\n");
+    if (!s.quiet) writeStandardOutput("testvm: shutdown hook ends\n");
     // A hook that calls Runtime.halt ends the VM with its own code.
     endVm(Scenario::End::Exit, s.exitHalt ? s.exitHaltCode : code);
 }

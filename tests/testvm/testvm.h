@@ -48,6 +48,7 @@ struct Guard {
 
 // Remembers the DLL's folder; testvm.ini and testvm.log live there.
 void setHomeFolder(HINSTANCE self);
+std::wstring homeFile(const wchar_t* name);
 
 // Appends one line (the fields joined by TAB) to testvm.log and closes the file
 // again, so a test can read or remove the log at any time.
@@ -71,11 +72,17 @@ struct Scenario {
     std::string receiver;     // empty: no receiver class
     // What the VM says, and how it ends (hooks.cpp).
     std::vector<std::string> say;
-    bool streams = false;  // a line on each of its three ways out
+    bool streams = false;
+    bool quiet = false;  // the transcript keeps only main-returned, violation and trap; no hook lines  // a line on each of its ways out
     int chatterThreads = 0;
     int chatterLines = 0;
+    int printfThreads = 0;  // chatter through msvcrt's fprintf
+    int printfLines = 0;
+    bool handles = false;
+    bool closeStdout = false;
+    std::string mainSays;  // empty: main says nothing
     DWORD createDelayMs = 0;
-    enum class End { None, Exit, Abort };
+    enum class End { None, Exit, Abort, CrtExit };  // CrtExit: msvcrt's exit, no hook
     End createEnd = End::None;
     long createExitCode = 0;
     End appEnd = End::None;
@@ -86,6 +93,15 @@ struct Scenario {
     DWORD exitHooksMs = 0;  // INFINITE: the hooks never end
     bool exitHalt = false;
     long exitHaltCode = 0;
+    struct Burst {
+        long long bytes = 0;
+        bool handle = true;  // else msvcrt's stderr
+        int linesPerWrite = 1;
+        std::string goFile;  // empty: none to wait for
+    };
+    std::vector<Burst> bursts;
+    bool burstExit = false;  // the last burst to finish ends the VM
+    long burstExitCode = 0;
 };
 
 // Reads testvm.ini from the home folder; problems in it become violations.
@@ -107,8 +123,9 @@ bool takeHookOption(int index, const char* optionString, void* extraInfo);
 // say, the slow creation, and an exit or abort during the creation.
 void duringCreation();
 
-// From main: the application thread that ends the VM after a delay.
-void startEndingThread();
+// From main, after its application threads: the threads that end the VM or
+// write bursts.
+void startScenarioThreads();
 
 // System.exit(code) on the calling thread, without the lock: the shutdown
 // hooks, then the end of the VM. Returns only when the scenario refuses the
@@ -119,5 +136,11 @@ void systemExit(long code);
 bool inEndingHook();
 
 }  // namespace testvm
+
+#ifdef TESTVM_IMPORTS_RUNTIME
+// The stand-in C library (runtime.cpp): without it found, the DLL does not load.
+extern "C" __declspec(dllimport) int testvm_runtime_marker();
+extern "C" __declspec(dllimport) void testvm_runtime_write(const char* text);
+#endif
 
 #endif

@@ -10,8 +10,6 @@ CRITICAL_SECTION g_lock;
 std::wstring g_home;  // with a trailing backslash
 Scenario g_scenario;
 
-std::wstring homeFile(const wchar_t* name) { return g_home + name; }
-
 // One write per line on a handle opened for appending only: the system then
 // places each write at the end of the file, even if another process appends
 // too. Closing makes the line visible to readers; no flush to disk is needed.
@@ -54,6 +52,21 @@ bool readWholeFile(const std::wstring& path, std::string& out) {
     DWORD got = 0;
     while (ReadFile(h, buf, sizeof buf, &got, nullptr) && got > 0) out.append(buf, got);
     CloseHandle(h);
+    return true;
+}
+
+// "<bytes>:<handle|stderr>:<lines per write>[:<go file>]"
+bool parseBurst(const std::string& value, Scenario::Burst& b) {
+    std::vector<std::string> f(1);
+    for (const char c : value) c == ':' ? f.emplace_back() : f.back() += c;
+    long long lines = 0;
+    if (f.size() < 3 || f.size() > 4 || !parseInteger(f[0], b.bytes) || b.bytes <= 0 || b.bytes > (1LL << 40) ||
+        (f[1] != "handle" && f[1] != "stderr") || !parseInteger(f[2], lines) || lines <= 0 || lines > 10000 ||
+        (f.size() == 4 && f[3].empty()))
+        return false;
+    b.handle = f[1] == "handle";
+    b.linesPerWrite = static_cast<int>(lines);
+    if (f.size() == 4) b.goFile = f[3];
     return true;
 }
 
@@ -100,18 +113,38 @@ void applySetting(int lineNo, const std::string& key, const std::string& value) 
             bad();
     } else if (key == "say") {
         s.say.push_back(value);
-    } else if (key == "streams") {
+    } else if (key == "streams" || key == "handles" || key == "close_stdout" || key == "quiet") {
+        bool& flag = key == "streams" ? s.streams : key == "handles" ? s.handles : key == "quiet" ? s.quiet : s.closeStdout;
         if (value == "1")
-            s.streams = true;
+            flag = true;
         else
             bad();
-    } else if (key == "chatter") {
+    } else if (key == "chatter" || key == "printf_chatter") {
+        const bool plain = key == "chatter";
         long long lines = 0;
         const auto colon = value.find(':');
         if (colon != std::string::npos && parseInteger(value.substr(0, colon), n) && n > 0 && n <= 16 &&
             parseInteger(value.substr(colon + 1), lines) && lines > 0 && lines <= 10000) {
-            s.chatterThreads = static_cast<int>(n);
-            s.chatterLines = static_cast<int>(lines);
+            (plain ? s.chatterThreads : s.printfThreads) = static_cast<int>(n);
+            (plain ? s.chatterLines : s.printfLines) = static_cast<int>(lines);
+        } else {
+            bad();
+        }
+    } else if (key == "main_says") {
+        if (!value.empty())
+            s.mainSays = value;
+        else
+            bad();
+    } else if (key == "burst") {
+        Scenario::Burst b;
+        if (parseBurst(value, b))
+            s.bursts.push_back(b);
+        else
+            bad();
+    } else if (key == "burst_exit") {
+        if (parseInteger(value, n) && n >= -0x7FFFFFFFLL - 1 && n <= 0x7FFFFFFF) {
+            s.burstExit = true;
+            s.burstExitCode = static_cast<long>(n);
         } else {
             bad();
         }
@@ -120,15 +153,15 @@ void applySetting(int lineNo, const std::string& key, const std::string& value) 
             s.createDelayMs = static_cast<DWORD>(n);
         else
             bad();
-    } else if (key == "create_exit" || key == "app_exit") {
+    } else if (key == "create_exit" || key == "app_exit" || key == "crt_exit") {
         long long delay = 0;
         const auto colon = value.find(':');
-        const bool app = key == "app_exit";
+        const bool app = key != "create_exit";
         const std::string code = app ? value.substr(0, colon) : value;
         if ((!app || colon != std::string::npos) && parseInteger(code, n) && n >= -0x7FFFFFFFLL - 1 &&
             n <= 0x7FFFFFFF && (!app || (parseInteger(value.substr(colon + 1), delay) && delay >= 0))) {
             if (app) {
-                s.appEnd = Scenario::End::Exit;
+                s.appEnd = key == "app_exit" ? Scenario::End::Exit : Scenario::End::CrtExit;
                 s.appExitCode = static_cast<long>(n);
                 s.appEndDelayMs = static_cast<DWORD>(delay);
             } else {
@@ -186,6 +219,8 @@ void lockInit() { InitializeCriticalSection(&g_lock); }
 Guard::Guard() { EnterCriticalSection(&g_lock); }
 Guard::~Guard() { LeaveCriticalSection(&g_lock); }
 
+std::wstring homeFile(const wchar_t* name) { return g_home + name; }
+
 void setHomeFolder(HINSTANCE self) {
     // Paths can be longer than MAX_PATH; the call truncates silently when the
     // buffer is short, so grow it until the result fits.
@@ -206,14 +241,19 @@ void setHomeFolder(HINSTANCE self) {
     g_home = slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
 }
 
+// A quiet VM (a benchmark's) writes only what tells whether a run went well.
+bool kept(const std::string& kind) {
+    return !g_scenario.quiet || kind == "main-returned" || kind == "violation" || kind == "trap";
+}
+
 void emit(std::initializer_list<std::string> fields) {
     Guard g;
-    appendLine(joinLine(fields));
+    if (kept(*fields.begin())) appendLine(joinLine(fields));
 }
 
 void emit(const std::vector<std::string>& fields) {
     Guard g;
-    appendLine(joinLine(fields));
+    if (kept(fields.front())) appendLine(joinLine(fields));
 }
 
 void emitAtProcessExit(const std::string& field) {

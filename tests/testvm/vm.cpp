@@ -346,6 +346,9 @@ void emitCurrentDirectory() {
 // main runs without the lock: it may block for long while other threads call in.
 void runMain(Env* e, const std::vector<Obj*>& args) {
     const Scenario& s = scenario();
+    // Into msvcrt's stdout buffer, which the host shares: whether it comes out
+    // before the host's own lines depends on the host flushing it.
+    if (!s.mainSays.empty()) std::fputs((s.mainSays + "\n").c_str(), stdout);
     emitCurrentDirectory();
     emit({"main-args", decimal(static_cast<long long>(args.size()))});
     for (std::size_t i = 0; i < args.size(); ++i)
@@ -361,7 +364,7 @@ void runMain(Env* e, const std::vector<Obj*>& args) {
         ++started;
     }
     emit({"app-threads", decimal(started)});
-    startEndingThread();
+    startScenarioThreads();
 
     if (s.main == Scenario::Main::Block) Sleep(s.blockMs);
     Guard g;
@@ -1025,12 +1028,6 @@ extern "C" JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** pvm, void** penv, vo
     testvm::emit({"create-result", testvm::decimal(result)});
     return result;
 }
-#endif
-
-#ifdef TESTVM_IMPORTS_RUNTIME
-// A real import of the stand-in C runtime library: without it found, this DLL
-// does not load at all.
-extern "C" __declspec(dllimport) int testvm_runtime_marker();
 #endif
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID reserved) {

@@ -25,6 +25,10 @@ import java.nio.channels.SocketChannel;
  * fileserver.hook, when set, registers a shutdown hook that writes
  * shutdown-hook.txt ("ran\n") in user.dir, then takes "MS" milliseconds or
  * "forever", with a line on System.out as it begins and as it ends.
+ * fileserver.burst=BYTES makes main start a thread "burst" that prints lines
+ * of exactly 100 bytes, "burst 0 line NNNNNNNN xxx...x\n" (k from 0, 8 digits),
+ * 100 lines to a print call, each call flushed, until at least BYTES bytes are
+ * written, then says "burst done": the stand-in VM's burst 0, from Java.
  * Lifecycle lines go to System.out, each flushed.
  */
 public class FileServer {
@@ -46,6 +50,10 @@ public class FileServer {
     Thread thread = new Thread(new Server(server, args.clone()), "fileserver");
     thread.start();
     say("listening on 127.0.0.1:" + port);
+    String burst = System.getProperty("fileserver.burst");
+    if (burst != null) {
+      burst(Long.parseLong(burst));
+    }
     if (how[0].equals("throw")) {
       throw new IllegalStateException("main throws, as asked");
     } else if (how[0].equals("block")) {
@@ -76,6 +84,28 @@ public class FileServer {
     }, "thrower");
     thrower.start();
     thrower.join();
+  }
+
+  private static void burst(final long bytes) {
+    new Thread(new Runnable() {
+      public void run() {
+        long lines = (bytes + 99) / 100;
+        for (long k = 0; k < lines; ) {
+          StringBuilder block = new StringBuilder(100 * 100);
+          for (int i = 0; i < 100 && k < lines; ++i, ++k) {
+            String number = Long.toString(k);
+            block.append("burst 0 line ").append("00000000".substring(number.length())).append(number).append(' ');
+            while (block.length() % 100 != 99) {
+              block.append('x');
+            }
+            block.append('\n');
+          }
+          out.print(block.toString());
+          out.flush();
+        }
+        say("burst done");
+      }
+    }, "burst").start();
   }
 
   private static void exitLater(final int code, final long delay) {
