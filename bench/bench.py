@@ -139,7 +139,7 @@ def log_throughput():
         shutil.rmtree(folder, ignore_errors=True)
         make_app(folder, f"burst={LOG_MIB * MiB}:{way}:1:go\n")
         go = folder / "jre1.6.0" / "bin" / "client" / "go"
-        logs = [folder / "OstrelServer.log", folder / "OstrelServer.log.1"]
+        logs = [folder / "OstrelServer.log"] + [folder / f"OstrelServer.log.{n}" for n in range(1, 6)]
         wine(RUN / "OstrelServer.exe", "install", f"wrkdir={win(folder)}")
         try:
             wine("sc", "start", HOST)

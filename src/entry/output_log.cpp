@@ -31,6 +31,8 @@ constexpr ULONGLONG kLongestLine = kMiB;
 // OstrelServer.log.1 (the newest) to .5; .0 is a rotation's first step.
 constexpr int kGenerations = 5;
 constexpr DWORD kPipeSize = 64 * 1024;
+// The logger's threads need little stack.
+constexpr SIZE_T kLoggerStack = SIZE_T{64} * 1024;
 // What the logger holds while the file is slow. When it is full the
 // application's writes wait, as on a slow disk, unless the file has taken
 // nothing for a while (a share that stalls): then what comes is dropped and
@@ -40,6 +42,10 @@ constexpr DWORD kStallMs = 1000;
 constexpr std::size_t kStreamBufferSize = std::size_t{64} * 1024;
 // Buffered text of the streams reaches the log at least this often (ms).
 constexpr DWORD kFlushPeriod = 100;
+// The reader's pause after a read that left the pipe less than half full: each
+// look at the pipe costs the writers something (under Wine a round trip to its
+// server, as each of their writes does).
+constexpr DWORD kBusyPoll = 4;
 constexpr DWORD kLongestPoll = 50;
 constexpr DWORD kFinishBound = 2000;
 // How often the logger opens its file anew while it writes: a log deleted
@@ -58,8 +64,7 @@ ULONGLONG taken = 0;     // written out (or dropped without a file)
 ULONGLONG finish_mark = 0;
 ULONGLONG dropped_bytes = 0;
 ULONGLONG dropped_lines = 0;
-bool sealed = false;  // after the last line nothing more is queued
-bool ending = false;  // from the start of the end: output is never held up
+bool sealed = false;   // after the last line nothing more is queued
 DWORD progressed = 0;  // when the logger last took something
 HANDLE data_event = nullptr;
 HANDLE finished_event = nullptr;
@@ -97,7 +102,7 @@ void DrainPipeLocked() {
     const std::size_t room = static_cast<std::size_t>(kRingSize - (appended - taken));
     const std::size_t span = room < kRingSize - at ? room : kRingSize - at;
     const bool keep = !sealed && span > 0;
-    if (!keep && !sealed && !ending && GetTickCount() - progressed < kStallMs) {
+    if (!keep && !sealed && GetTickCount() - progressed < kStallMs) {
       return;  // full: the writers wait while the logger catches up
     }
     char* into = keep ? ring + at : scratch;
@@ -251,14 +256,8 @@ std::size_t TakeLocked(const char** text) {
 DWORD WINAPI WriteLog(void* /*unused*/) {
   LogFile file;
   file.Open(true);
-  DWORD flushed = GetTickCount();
   for (;;) {
-    WaitForSingleObject(data_event, kFlushPeriod);
-    if (!finishing.load() && GetTickCount() - flushed >= kFlushPeriod) {
-      // Text left in the streams' buffers reaches the pipe; the reader takes it.
-      FlushStreams();
-      flushed = GetTickCount();
-    }
+    WaitForSingleObject(data_event, INFINITE);
     for (;;) {
       const char* text = nullptr;
       std::size_t length;
@@ -288,11 +287,22 @@ DWORD WINAPI WriteLog(void* /*unused*/) {
   }
 }
 
+// Text left in the streams' buffers reaches the pipe regularly. A thread of its
+// own: a flush waits for a stream's lock, which a writer holds while it waits
+// for room in the pipe, so the reader and the writer must never wait for it.
+DWORD WINAPI FlushRegularly(void* /*unused*/) {
+  while (!finishing.load()) {
+    Sleep(kFlushPeriod);
+    FlushStreams();
+  }
+  return 0;
+}
+
 // Takes the pipe into the queue. It polls, since a read that waits could take
 // bytes a host line must follow; it reads at once while the pipe fills and
 // backs off while it is quiet.
 DWORD WINAPI ReadPipe(void* /*unused*/) {
-  DWORD pause = 1;
+  DWORD pause = kBusyPoll;
   for (;;) {
     ULONGLONG got;
     {
@@ -306,12 +316,12 @@ DWORD WINAPI ReadPipe(void* /*unused*/) {
     }
     if (got > 0) {
       SetEvent(data_event);
-      pause = 1;
+      pause = kBusyPoll;
       if (got >= kPipeSize / 2) {
         continue;
       }
-    } else if (pause < kLongestPoll) {
-      pause *= 2;
+    } else {
+      pause = pause * 2 < kLongestPoll ? pause * 2 : kLongestPoll;
     }
     Sleep(pause);
   }
@@ -415,9 +425,12 @@ bool StartLogger(HANDLE* pipe) {
     return false;
   }
   pipe_read = read;
-  HANDLE reader = CreateThread(nullptr, 0, ReadPipe, nullptr, 0, nullptr);
-  HANDLE writer = reader != nullptr ? CreateThread(nullptr, 0, WriteLog, nullptr, 0, nullptr) : nullptr;
-  if (writer == nullptr) {
+  const DWORD reserve = STACK_SIZE_PARAM_IS_A_RESERVATION;
+  HANDLE reader = CreateThread(nullptr, kLoggerStack, ReadPipe, nullptr, reserve, nullptr);
+  HANDLE writer = reader != nullptr ? CreateThread(nullptr, kLoggerStack, WriteLog, nullptr, reserve, nullptr) : nullptr;
+  HANDLE flusher =
+      writer != nullptr ? CreateThread(nullptr, kLoggerStack, FlushRegularly, nullptr, reserve, nullptr) : nullptr;
+  if (flusher == nullptr) {
     const DWORD error = GetLastError();
     {
       LockGuard guard(log_lock);
@@ -425,14 +438,17 @@ bool StartLogger(HANDLE* pipe) {
     }
     CloseHandle(read);
     CloseHandle(*pipe);
-    if (reader != nullptr) {
-      CloseHandle(reader);
+    for (HANDLE thread : {reader, writer}) {
+      if (thread != nullptr) {
+        CloseHandle(thread);  // a writer without data waits for good: harmless
+      }
     }
     SetLastError(error);
     return false;
   }
-  CloseHandle(reader);
-  CloseHandle(writer);
+  for (HANDLE thread : {reader, writer, flusher}) {
+    CloseHandle(thread);
+  }
   return true;
 }
 
@@ -504,22 +520,30 @@ void FinishOutputLog(const char* last_line) {
   }
   const DWORD error = GetLastError();
   const DWORD started = GetTickCount();
-  {
-    LockGuard guard(log_lock);
-    ending = true;
-  }
-  FlushStreams();
+  FlushStreams();  // bounded: a stalled logger drops what comes
   OwnedString line = last_line != nullptr ? FormatTimedLine("%s", last_line) : OwnedString();
-  {
+  const std::size_t length = line ? std::strlen(line.get()) : 0;
+  // Everything the pipe holds, then the line; while the queue is full, the
+  // logger is given the time to make room, within the bound.
+  for (int tries = 0, queued = 0; queued == 0; ++tries) {
+    if (tries > 0) {
+      Sleep(1);  // the logger makes room meanwhile
+    }
     LockGuard guard(log_lock);
     DrainPipeLocked();
-    if (line) {
-      AppendLocked(line.get(), std::strlen(line.get()));
+    DWORD left = 0;
+    PeekNamedPipe(pipe_read, nullptr, 0, nullptr, &left, nullptr);
+    const bool room = length <= kRingSize - (appended - taken);
+    queued = (left == 0 && room) || GetTickCount() - started >= kFinishBound / 2 ? 1 : 0;
+    if (queued != 0) {
+      if (length > 0 && !AppendLocked(line.get(), length)) {
+        ++dropped_lines;
+      }
+      sealed = true;
+      finish_mark = appended;
     }
-    sealed = true;
-    finish_mark = appended;
+    SetEvent(data_event);
   }
-  SetEvent(data_event);
   const DWORD spent = GetTickCount() - started;
   WaitForSingleObject(finished_event, spent < kFinishBound ? kFinishBound - spent : 0);
   HANDLE read;

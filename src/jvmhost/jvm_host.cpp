@@ -292,11 +292,12 @@ void RunHost(std::size_t count, const char* const* entries) {
     // log all come from this one full path, never from a library search.
     const WorkDir work_dir = ResolveWorkDir(FindWorkDir(entries, count));
     QuietErrorMode quiet;
-    if (!IsConsoleMode() && work_dir.full) {
+    const bool running = ReportServiceStatus(SERVICE_RUNNING, 0, 0) != 0;
+    // Before the runtime's C library loads: it binds its standard streams then.
+    if (running && !IsConsoleMode() && work_dir.full) {
       OpenOutputLog(work_dir.full.get());
     }
-    if (ReportServiceStatus(SERVICE_RUNNING, 0, 0) && !StopRequested() &&
-        LoadJvmLibrary(work_dir, &vm_library) == 0) {
+    if (running && !StopRequested() && LoadJvmLibrary(work_dir, &vm_library) == 0) {
       JNIEnv* env = StartJavaApplication(vm_options, arguments, work_dir.full.get(), quiet);
       quiet.Restore();
       WaitForTheStop(env);

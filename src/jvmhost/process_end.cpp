@@ -50,6 +50,8 @@ constexpr char kEnderName[] = "Ostrel Server stop";
 constexpr DWORD kProgressPeriod = 1000;
 // What an abort ends the process with, as a real VM does after its hook.
 constexpr UINT kAbortExitCode = 1;
+// The watch needs little stack.
+constexpr SIZE_T kWatchStack = SIZE_T{64} * 1024;
 
 enum class Stop { kIdle, kStopping, kStopped, kRunOver };
 enum class App { kNone, kInMain, kMainOver, kEnding };
@@ -170,13 +172,17 @@ DWORD WINAPI WatchTheApplicationsEnd(void* event) {
   }
 }
 
-// The watch of the application's end, waiting for it; false when it cannot be had.
+// The watch of the application's end, waiting for it; false when it cannot be
+// had. The run thread and a stop may both ask at once.
 bool PrepareTheWatch() {
+  LockGuard guard(end_lock);
   if (watch_event != nullptr) {
     return true;
   }
   HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  HANDLE watch = event != nullptr ? CreateThread(nullptr, 0, WatchTheApplicationsEnd, event, 0, nullptr) : nullptr;
+  HANDLE watch = event != nullptr ? CreateThread(nullptr, kWatchStack, WatchTheApplicationsEnd, event,
+                                                 STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr)
+                                  : nullptr;
   if (watch == nullptr) {
     if (event != nullptr) {
       CloseHandle(event);
@@ -195,7 +201,7 @@ Ender StartApplicationEnd(bool main_runs) {
     ReportError("Cannot start the application's end.");
     return Ender::kNobody;
   }
-  SetEvent(watch_event);
+  SetEvent(watch_event);  // set once, never cleared: read without the lock
   if (!main_runs) {
     return Ender::kRunThread;
   }
@@ -233,7 +239,6 @@ bool StopRequested() {
 }
 
 bool EnterMain(JavaVM* vm) {
-  PrepareTheWatch();  // a failure is told at the stop, which tries again
   LockGuard guard(end_lock);
   if (stop_state != Stop::kIdle) {
     return false;
@@ -244,10 +249,15 @@ bool EnterMain(JavaVM* vm) {
 }
 
 void LeaveMain() {
-  LockGuard guard(end_lock);
-  if (app_state == App::kInMain) {
-    app_state = App::kMainOver;
+  {
+    LockGuard guard(end_lock);
+    if (app_state == App::kInMain) {
+      app_state = App::kMainOver;
+    }
   }
+  // Ready before the stop, once the application has started: a stop during a
+  // slow main makes it then. A failure is told at the stop, which tries again.
+  PrepareTheWatch();
 }
 
 void WaitForTheStop(JNIEnv* env) {

@@ -412,7 +412,7 @@ def burst_lines(i, size):
 # order, across a rotation at 10 MiB (after the end of a line), between the
 # start line and the stop line, also when the VM ends right after it.
 @pytest.mark.parametrize("scenario, size, stop", [
-    ({"burst": f"{12 * MiB}:handle:100"}, 12 * MiB, True),
+    ({"burst": f"{12 * MiB}:stderr:1"}, 12 * MiB, True),
     ({"burst": f"{2 * MiB}:stderr:100", "burst_exit": 0}, 2 * MiB, False),
 ], ids=["12-MiB-rotated", "vm-exit-right-after"])
 def test_output_log_takes_a_burst_whole(service, scenario, size, stop):
