@@ -65,7 +65,7 @@ ULONGLONG finish_mark = 0;
 ULONGLONG dropped_bytes = 0;
 ULONGLONG dropped_lines = 0;
 bool sealed = false;   // after the last line nothing more is queued
-DWORD progressed = 0;  // when the logger last took something
+DWORD full_since = 0;  // when the queue was found full and the logger took nothing since; 0: not full
 HANDLE data_event = nullptr;
 HANDLE finished_event = nullptr;
 OwnedString log_path;
@@ -102,8 +102,12 @@ void DrainPipeLocked() {
     const std::size_t room = static_cast<std::size_t>(kRingSize - (appended - taken));
     const std::size_t span = room < kRingSize - at ? room : kRingSize - at;
     const bool keep = !sealed && span > 0;
-    if (!keep && !sealed && GetTickCount() - progressed < kStallMs) {
-      return;  // full: the writers wait while the logger catches up
+    if (!keep && !sealed) {
+      const DWORD now = GetTickCount() | 1;  // never 0
+      full_since = full_since != 0 ? full_since : now;
+      if (now - full_since < kStallMs) {
+        return;  // full: the writers wait while the logger catches up
+      }
     }
     char* into = keep ? ring + at : scratch;
     const std::size_t most = keep ? span : sizeof(scratch);
@@ -121,24 +125,11 @@ void DrainPipeLocked() {
 }
 
 // A line of the host's: the local time, the text and CR LF.
-OwnedString TimedLine(const char* format, va_list args) OSTREL_PRINTF_FORMAT(1, 0);
-OwnedString TimedLine(const char* format, va_list args) {
+OwnedString TimedLine(const char* text) {
   SYSTEMTIME now;
   GetLocalTime(&now);
-  OwnedString text = FormatStringV(format, args);
   return FormatString("%04u-%02u-%02u %02u:%02u:%02u %s\r\n", now.wYear, now.wMonth, now.wDay, now.wHour,
-                      now.wMinute, now.wSecond, text ? text.get() : "");
-}
-
-// NOLINTNEXTLINE(cert-dcl50-cpp): printf-style on purpose, checked by the format attribute
-OwnedString FormatTimedLine(const char* format, ...) OSTREL_PRINTF_FORMAT(1, 2);
-// NOLINTNEXTLINE(cert-dcl50-cpp): printf-style on purpose, checked by the format attribute
-OwnedString FormatTimedLine(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  OwnedString line = TimedLine(format, args);
-  va_end(args);
-  return line;
+                      now.wMinute, now.wSecond, text != nullptr ? text : "");
 }
 
 void WriteAll(HANDLE file, const char* text, std::size_t length) {
@@ -274,10 +265,11 @@ DWORD WINAPI WriteLog(void* /*unused*/) {
       file.Write(text, length);
       LockGuard guard(log_lock);
       taken += length;
-      progressed = GetTickCount();
+      full_since = 0;
       if (dropped_bytes + dropped_lines > 0 && !sealed) {
-        OwnedString note = FormatTimedLine("%s dropped %I64u bytes of output and %I64u lines here: the log fell behind.",
-                                           kDisplayName, dropped_bytes, dropped_lines);
+        OwnedString what = FormatString("%s dropped %I64u bytes of output and %I64u lines here: the log fell behind.",
+                                        kDisplayName, dropped_bytes, dropped_lines);
+        OwnedString note = TimedLine(what.get());
         if (note && AppendLocked(note.get(), std::strlen(note.get()))) {
           dropped_bytes = 0;
           dropped_lines = 0;
@@ -499,8 +491,9 @@ void WriteOutputLogLine(const char* format, ...) {
   FlushStreams();
   va_list args;
   va_start(args, format);
-  OwnedString line = TimedLine(format, args);
+  OwnedString text = FormatStringV(format, args);
   va_end(args);
+  OwnedString line = TimedLine(text.get());
   {
     // After everything already in the pipe: the streams were flushed, so what
     // this thread wrote before stands before its line.
@@ -521,7 +514,7 @@ void FinishOutputLog(const char* last_line) {
   const DWORD error = GetLastError();
   const DWORD started = GetTickCount();
   FlushStreams();  // bounded: a stalled logger drops what comes
-  OwnedString line = last_line != nullptr ? FormatTimedLine("%s", last_line) : OwnedString();
+  OwnedString line = last_line != nullptr ? TimedLine(last_line) : OwnedString();
   const std::size_t length = line ? std::strlen(line.get()) : 0;
   // Everything the pipe holds, then the line; while the queue is full, the
   // logger is given the time to make room, within the bound.
