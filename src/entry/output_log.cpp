@@ -406,7 +406,26 @@ bool RedirectStandardStreams(HANDLE pipe) {
   return whole;
 }
 
-// The pipe, its two logger threads and the queue; false with nothing started.
+// Queues the last line after everything the pipe holds, and then nothing more;
+// false, with nothing sealed, while there is no room for both, unless `give_up`
+// (what finds no room then is lost with the bound).
+bool SealLocked(const char* line, std::size_t length, bool give_up) {
+  DrainPipeLocked();
+  DWORD left = 0;
+  PeekNamedPipe(pipe_read, nullptr, 0, nullptr, &left, nullptr);
+  if (!give_up && (left > 0 || length > kRingSize - (appended - taken))) {
+    return false;
+  }
+  if (length > 0) {
+    AppendLocked(line, length);
+  }
+  sealed = true;
+  finish_mark = appended;
+  return true;
+}
+
+// The pipe, its three threads (reader, writer, flusher) and the queue; false
+// with nothing started.
 bool StartLogger(HANDLE* pipe) {
   ring = static_cast<char*>(std::malloc(kRingSize));
   data_event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
@@ -518,24 +537,17 @@ void FinishOutputLog(const char* last_line) {
   const std::size_t length = line ? std::strlen(line.get()) : 0;
   // Everything the pipe holds, then the line; while the queue is full, the
   // logger is given the time to make room, within the bound.
-  for (int tries = 0, queued = 0; queued == 0; ++tries) {
-    if (tries > 0) {
-      Sleep(1);  // the logger makes room meanwhile
-    }
-    LockGuard guard(log_lock);
-    DrainPipeLocked();
-    DWORD left = 0;
-    PeekNamedPipe(pipe_read, nullptr, 0, nullptr, &left, nullptr);
-    const bool room = length <= kRingSize - (appended - taken);
-    queued = (left == 0 && room) || GetTickCount() - started >= kFinishBound / 2 ? 1 : 0;
-    if (queued != 0) {
-      if (length > 0 && !AppendLocked(line.get(), length)) {
-        ++dropped_lines;
-      }
-      sealed = true;
-      finish_mark = appended;
+  for (;;) {
+    bool sealed_now;
+    {
+      LockGuard guard(log_lock);
+      sealed_now = SealLocked(line.get(), length, GetTickCount() - started >= kFinishBound / 2);
     }
     SetEvent(data_event);
+    if (sealed_now) {
+      break;
+    }
+    Sleep(1);  // the logger makes room meanwhile
   }
   const DWORD spent = GetTickCount() - started;
   WaitForSingleObject(finished_event, spent < kFinishBound ? kFinishBound - spent : 0);
