@@ -1,6 +1,7 @@
 """The host run as a service by Wine's service control manager, and the
 dispatcher started from a console."""
 
+import os
 import re
 import shutil
 import time
@@ -469,6 +470,19 @@ def test_a_log_deleted_while_the_service_runs_begins_again(service):
     assert service.scm.control("stop")[0]["error"] == 0
     service.scm.wait(STOPPED)
     assert log_lines(workdir) == [*burst_lines(0, 10000), *STOP_LOG, stop_line(0)]
+
+
+def test_a_log_that_stalls_holds_nothing_up(service):
+    """A log whose writes never end (a FIFO nobody reads, as a share that hangs):
+    after a second without room the output is dropped, so the application's
+    burst runs to its end, and the stop reports STOPPED within its bound."""
+    workdir = service.host.workdir({"burst": f"{3 * MiB}:handle:100"})
+    os.mkfifo(workdir.output_log)
+    install_entries(service, workdir.entry)
+    assert service.start_service() == 0
+    workdir.wait_for_event("burst-done", timeout=60)
+    assert service.scm.control("stop")[0]["error"] == 0
+    assert service.scm.wait(STOPPED)["exit"] == 0
 
 
 def test_relative_workdir_is_below_the_executables_folder(service):
