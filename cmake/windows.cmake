@@ -36,6 +36,7 @@ target_compile_options(ostrel_core PRIVATE ${OSTREL_PRODUCT_FLAGS})
 # with a forced-include header that substitutes recording fakes for platform calls.
 set(OSTREL_PLATFORM_SOURCES
   ${CMAKE_SOURCE_DIR}/src/entry/reporting.cpp
+  ${CMAKE_SOURCE_DIR}/src/entry/end_claim.cpp
   ${CMAKE_SOURCE_DIR}/src/entry/output_log.cpp
   ${CMAKE_SOURCE_DIR}/src/entry/console_output.cpp
   ${CMAKE_SOURCE_DIR}/src/jvmhost/jvm_host.cpp

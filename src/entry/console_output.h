@@ -8,4 +8,10 @@
 /// none goes to standard error. Any thread may call it.
 void ConsolePrint(const char* format, ...) OSTREL_PRINTF_FORMAT(1, 2);
 
+/// Writes `line` and CR LF straight to the standard output handle, past the C
+/// runtime's stream and its lock, which a thread stuck in the application may
+/// hold: for an end that must not wait. Text the stream still buffers may come
+/// after it. Any thread.
+void ConsoleWriteAtOnce(const char* line);
+
 #endif

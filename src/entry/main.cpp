@@ -24,7 +24,7 @@ int RunExecute(int argc, char** argv) {
   EnterConsoleMode();
   ConsolePrint("Running %s.\n", kDisplayName);
   RunHost(static_cast<std::size_t>(argc - 2), argv + 2);
-  MarkRunEnded();
+  EndTheConsoleRun();
   return 0;
 }
 
@@ -68,9 +68,7 @@ int Dispatch(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int code = Dispatch(argc, argv);
-  // A VM that has begun to end the process (System.exit on a thread of its
-  // own) ends it with its own code: returning now would end it with ours.
-  BeginHostExit();
-  return code;
+  // A VM that ended the process meanwhile (System.exit on a thread of its own)
+  // ends it with its own code, not with ours.
+  return MainExitCode(Dispatch(argc, argv));
 }

@@ -42,6 +42,11 @@ constexpr DWORD kStallMs = 1000;
 constexpr std::size_t kStreamBufferSize = std::size_t{64} * 1024;
 // Buffered text of the streams reaches the log at least this often (ms).
 constexpr DWORD kFlushPeriod = 100;
+// The most a host line waits for the streams' buffered text to be flushed
+// before it: a flush waits for a stream's lock, which a thread stuck in the
+// application may hold for good, and the control handler and the bound's end
+// must not wait for it.
+constexpr DWORD kLineFlushBound = 200;
 // The reader's pause after a read that left the pipe less than half full: each
 // look at the pipe costs the writers something (under Wine a round trip to its
 // server, as each of their writes does).
@@ -73,9 +78,38 @@ OwnedString log_path;
 std::atomic<bool> log_open{false};
 std::atomic<bool> finishing{false};
 
+// The flusher's requests: a writer of a host line asks for a flush and waits
+// for it within a bound, rather than flushing itself.
+HANDLE flush_event = nullptr;    // auto-reset: wakes the flusher
+HANDLE flushed_event = nullptr;  // manual-reset: set after each flush
+std::atomic<unsigned> flushes_asked{0};
+std::atomic<unsigned> flushes_done{0};
+
 void FlushStreams() {
   std::fflush(stdout);
   std::fflush(stderr);
+}
+
+// What the standard streams buffer reaches the pipe, unless that takes longer
+// than `bound_ms`: the flusher thread does it, and only the wait is ours.
+void FlushStreamsWithin(DWORD bound_ms) {
+  const unsigned ticket = flushes_asked.fetch_add(1) + 1;
+  SetEvent(flush_event);
+  const DWORD started = GetTickCount();
+  for (;;) {
+    // Reset before the look, so that a flush done after the look sets it again.
+    ResetEvent(flushed_event);
+    if (static_cast<int>(flushes_done.load() - ticket) >= 0) {
+      return;
+    }
+    const DWORD spent = GetTickCount() - started;
+    if (spent >= bound_ms) {
+      return;
+    }
+    // In slices: another waiter may reset the event between a flush and our wait.
+    const DWORD slice = bound_ms - spent < 10 ? bound_ms - spent : 10;
+    WaitForSingleObject(flushed_event, slice);
+  }
 }
 
 bool AppendLocked(const char* text, std::size_t length) {
@@ -284,8 +318,11 @@ DWORD WINAPI WriteLog(void* /*unused*/) {
 // for room in the pipe, so the reader and the writer must never wait for it.
 DWORD WINAPI FlushRegularly(void* /*unused*/) {
   while (!finishing.load()) {
-    Sleep(kFlushPeriod);
+    WaitForSingleObject(flush_event, kFlushPeriod);
+    const unsigned asked = flushes_asked.load();
     FlushStreams();
+    flushes_done.store(asked);
+    SetEvent(flushed_event);
   }
   return 0;
 }
@@ -430,9 +467,11 @@ bool StartLogger(HANDLE* pipe) {
   ring = static_cast<char*>(std::malloc(kRingSize));
   data_event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   finished_event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  flush_event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  flushed_event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   HANDLE read = nullptr;
-  if (ring == nullptr || data_event == nullptr || finished_event == nullptr ||
-      !CreatePipe(&read, pipe, nullptr, kPipeSize)) {
+  if (ring == nullptr || data_event == nullptr || finished_event == nullptr || flush_event == nullptr ||
+      flushed_event == nullptr || !CreatePipe(&read, pipe, nullptr, kPipeSize)) {
     return false;
   }
   pipe_read = read;
@@ -489,7 +528,7 @@ void AppendToOutputLog(const char* text, std::size_t length) {
     return;
   }
   const DWORD error = GetLastError();
-  FlushStreams();
+  FlushStreamsWithin(kLineFlushBound);
   {
     LockGuard guard(log_lock);
     DrainPipeLocked();
@@ -507,7 +546,7 @@ void WriteOutputLogLine(const char* format, ...) {
     return;
   }
   const DWORD error = GetLastError();
-  FlushStreams();
+  FlushStreamsWithin(kLineFlushBound);
   va_list args;
   va_start(args, format);
   OwnedString text = FormatStringV(format, args);
@@ -527,12 +566,19 @@ void WriteOutputLogLine(const char* format, ...) {
 }
 
 void FinishOutputLog(const char* last_line) {
-  if (!log_open.load() || finishing.exchange(true)) {
+  if (!log_open.load()) {
     return;
+  }
+  {
+    LockGuard guard(log_lock);
+    if (pipe_read == nullptr) {
+      return;  // finished already
+    }
   }
   const DWORD error = GetLastError();
   const DWORD started = GetTickCount();
-  FlushStreams();  // bounded: a stalled logger drops what comes
+  FlushStreamsWithin(kFinishBound / 4);
+  finishing.store(true);
   OwnedString line = last_line != nullptr ? TimedLine(last_line) : OwnedString();
   const std::size_t length = line ? std::strlen(line.get()) : 0;
   // Everything the pipe holds, then the line; while the queue is full, the

@@ -29,16 +29,18 @@ void AppendToOutputLog(const char* text, std::size_t length);
 
 /// Queues one line of the host's own: the local time, the formatted text and
 /// CR LF, after everything the calling thread wrote to the standard streams
-/// before. Nothing without a log, or once it is finished. Any thread; never
-/// waits for the file; leaves the thread's last error as it was.
+/// before (unless flushing them takes longer than a moment: then the line goes
+/// first). Nothing without a log, or once it is finished. Any thread; never
+/// waits for the file or for long; leaves the thread's last error as it was.
 void WriteOutputLogLine(const char* format, ...) OSTREL_PRINTF_FORMAT(1, 2);
 
-/// The log's end, once: flushes the standard streams, queues `last_line` (with
-/// the time; none when null), lets the logger write out everything up to it
-/// (at most 2 s: a dead share cannot hold the end of the process) and closes
-/// the pipe, so that a later write fails instead of blocking. Nothing reaches
-/// the log afterwards. Every way out of the process passes here; later calls
-/// return at once. Any thread.
+/// The log's end: has the standard streams flushed (within a bound: a stream's
+/// lock may be held for good), queues `last_line` (with the time; none when
+/// null), lets the logger write out everything up to it (at most 2 s: a dead
+/// share cannot hold the end of the process) and closes the pipe, so that a
+/// later write fails instead of blocking. Nothing reaches the log afterwards.
+/// Called by the claimant of the process's end (ReportTheEnd); a later call
+/// finds nothing left to do. Any thread.
 void FinishOutputLog(const char* last_line);
 
 #endif

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "entry/console_output.h"
+#include "entry/end_claim.h"
 #include "entry/lock.h"
 #include "entry/names.h"
 #include "entry/output_log.h"
@@ -23,13 +24,6 @@ std::uint32_t checkpoint_counter = 1;
 // call are updated as one. Never held across a call into the host or Java.
 Lock status_lock;
 
-// True once the first STOPPED report has begun: the service's last word.
-// Nothing reaches the event log or the output log after it.
-std::atomic<bool> stop_reported{false};
-// True once it has been sent.
-std::atomic<bool> stopped_sent{false};
-// How long a second STOPPED report waits for the first to have been sent.
-constexpr DWORD kStoppedWaitMs = 3000;
 constexpr std::size_t kStopLineSize = 96;
 
 // Updates the record and sends it; the caller holds the lock. Once STOPPED has
@@ -39,9 +33,6 @@ constexpr std::size_t kStopLineSize = 96;
 BOOL SendStatusLocked(DWORD state, DWORD exit_code, DWORD specific_code, DWORD wait_hint) {
   if (service_status.dwCurrentState == SERVICE_STOPPED) {
     return TRUE;
-  }
-  if (state == SERVICE_STOPPED) {
-    stopped_sent.store(true);
   }
   const StatusFields fields = NextStatusFields(state, &checkpoint_counter);
   service_status.dwCurrentState = state;
@@ -80,31 +71,9 @@ void WriteCodedEvent(WORD type, const char* kind, DWORD code, const char* messag
   WriteEvent(type, line, message);
 }
 
-// The stop line stands in the output log before STOPPED goes out (once the
-// manager has it, the process may end); it is written outside the status lock,
-// since the log may wait for its storage. A second STOPPED waits for the first.
-void EndOutputLogForStop(DWORD exit_code, DWORD specific_code) {
-  if (stop_reported.exchange(true)) {
-    for (DWORD waited = 0; !stopped_sent.load() && waited < kStoppedWaitMs; waited += 10) {
-      Sleep(10);
-    }
-    return;
-  }
-  char line[kStopLineSize];
-  if (exit_code == ERROR_SERVICE_SPECIFIC_ERROR) {
-    FormatText(line, sizeof(line), "%s stopped (exit code %lu, %lu).", kDisplayName, exit_code, specific_code);
-  } else {
-    FormatText(line, sizeof(line), "%s stopped (exit code %lu).", kDisplayName, exit_code);
-  }
-  FinishOutputLog(line);
-}
-
 int ReportStatus(DWORD state, DWORD exit_code, DWORD specific_code, DWORD wait_hint) {
   if (console_mode) {
     return 1;
-  }
-  if (state == SERVICE_STOPPED) {
-    EndOutputLogForStop(exit_code, specific_code);
   }
   BOOL result;
   {
@@ -131,7 +100,7 @@ void ReportError(const char* message) {
   // Captured before any other call can overwrite the failure being reported.
   const DWORD code = GetLastError();
   last_error_code.store(code);
-  if (stop_reported.load()) {
+  if (TheEndsReportBegun()) {
     return;
   }
   WriteCodedEvent(EVENTLOG_ERROR_TYPE, "ERROR", code, message);
@@ -139,7 +108,7 @@ void ReportError(const char* message) {
 }
 
 void ReportWarning(DWORD code, const char* message) {
-  if (console_mode || stop_reported.load()) {
+  if (console_mode || TheEndsReportBegun()) {
     return;
   }
   const DWORD error = GetLastError();
@@ -150,13 +119,21 @@ void ReportWarning(DWORD code, const char* message) {
 void ReportLine(const char* message) {
   if (console_mode) {
     ConsolePrint("%s\n", message);
-  } else if (!stop_reported.load()) {
+  } else if (!TheEndsReportBegun()) {
     WriteOutputLogLine("%s", message);
   }
 }
 
+void ReportLineAtOnce(const char* message) {
+  if (console_mode) {
+    ConsoleWriteAtOnce(message);
+  } else {
+    ReportLine(message);
+  }
+}
+
 void ReportVmOutput(const char* text) {
-  if (console_mode || stop_reported.load()) {
+  if (console_mode || TheEndsReportBegun()) {
     return;
   }
   const DWORD error = GetLastError();
@@ -179,6 +156,23 @@ int ReportServiceStatus(DWORD state, DWORD exit_code, DWORD wait_hint) {
 
 int ReportServiceStopped(DWORD exit_code, DWORD specific_code) {
   return ReportStatus(SERVICE_STOPPED, exit_code, specific_code, 0);
+}
+
+void ReportTheEnd(DWORD exit_code, DWORD specific_code) {
+  BeginTheEndsReport();
+  if (!console_mode) {
+    // The stop line stands in the output log before STOPPED goes out: once the
+    // manager has it, the process may end at any moment.
+    char line[kStopLineSize];
+    if (exit_code == ERROR_SERVICE_SPECIFIC_ERROR) {
+      FormatText(line, sizeof(line), "%s stopped (exit code %lu, %lu).", kDisplayName, exit_code, specific_code);
+    } else {
+      FormatText(line, sizeof(line), "%s stopped (exit code %lu).", kDisplayName, exit_code);
+    }
+    FinishOutputLog(line);
+    ReportServiceStopped(exit_code, specific_code);
+  }
+  MarkTheEndReported();
 }
 
 int ReportCurrentServiceStatus() {

@@ -22,13 +22,18 @@ DWORD LastErrorCode();
 /// GetLastError() first, then writes an error event (source "OstrelServer",
 /// strings "OstrelServer : ERROR : <code>" and the message; an event source
 /// that cannot be opened drops the event silently) and the line "ERROR <code>:
-/// <message>" to the output log when one is open; once STOPPED has been sent,
-/// only the code is captured. Any thread.
+/// <message>" to the output log when one is open; once the end's report has
+/// begun (ReportTheEnd), only the code is captured. Any thread.
 void ReportError(const char* message);
 
 /// A line of the host's own that is no error: console mode prints it, service
 /// mode writes it to the output log with the time. Any thread.
 void ReportLine(const char* message);
+
+/// The same for an end that must not wait for the C runtime's streams (another
+/// thread may hold their locks for good): console mode writes the line straight
+/// to the standard output handle. Any thread.
+void ReportLineAtOnce(const char* message);
 
 /// Service mode: writes a warning event (strings "OstrelServer : WARNING :
 /// <code>" and the message), a trouble the run goes on with. The last error
@@ -65,6 +70,13 @@ int ReportServiceStatus(DWORD state, DWORD exit_code, DWORD wait_hint);
 /// (meaningful with ERROR_SERVICE_SPECIFIC_ERROR), as one report. Otherwise as
 /// ReportServiceStatus(SERVICE_STOPPED, exit_code, 0).
 int ReportServiceStopped(DWORD exit_code, DWORD specific_code);
+
+/// The report of the process's end, for its claimant alone (entry/end_claim.h):
+/// in service mode the stop line "<name> stopped (exit code <n>)." ends the
+/// output log, then STOPPED goes out with `exit_code` and `specific_code`.
+/// From its beginning nothing more reaches the event log or the output log;
+/// once it returns, the later ends that wait for it go on.
+void ReportTheEnd(DWORD exit_code, DWORD specific_code);
 
 /// Reports the current state again, with exit code 0, wait hint 0 and, for a
 /// pending state, the next checkpoint: the answer to an interrogation. Before

@@ -20,7 +20,7 @@ BOOL WINAPI HostConsoleHandler(DWORD event) {
       // application's; while a VM exit ends the process, it ends with the VM's
       // code rather than with Windows' own.
       ShutdownHost();
-      HoldOnForTheEnd(kCloseHoldOnMs);
+      HoldOnWhileTheProcessEnds(kCloseHoldOnMs);
       return TRUE;
     case CTRL_LOGOFF_EVENT:
       // Swallowed: a logoff must not end a service, nor reach the VM's handler,

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <type_traits>
 
+#include "entry/names.h"
 #include "entry/output_log.h"
 #include "entry/reporting.h"
 #include "jvmhost/process_end.h"
@@ -278,7 +279,7 @@ void DispatchControlToJava(jint code) {
 }  // namespace
 
 void RunHost(std::size_t count, const char* const* entries) {
-  if (!ReportServiceStatus(SERVICE_START_PENDING, 0, kStartWaitHint) || !BeginRun()) {
+  if (!ReportServiceStatus(SERVICE_START_PENDING, 0, kStartWaitHint) || !OpenTheRun()) {
     return;
   }
   // The selected lists live here until the run is over: a stop request on
@@ -297,19 +298,26 @@ void RunHost(std::size_t count, const char* const* entries) {
     if (running && !IsConsoleMode() && work_dir.full) {
       OpenOutputLog(work_dir.full.get());
     }
+    if (running) {
+      EnterVmStart();
+    }
     if (running && !StopRequested() && LoadJvmLibrary(work_dir, &vm_library) == 0) {
       JNIEnv* env = StartJavaApplication(vm_options, arguments, work_dir.full.get(), quiet);
       quiet.Restore();
-      WaitForTheStop(env);
+      AwaitStopAndEndTheApplication(env);
     }
   }
-  EndRun();
+  CloseTheRun();
 }
 
 void ShutdownHost() {
-  if (!BeginStop()) {
-    return;
+  if (TakeTheStop()) {
+    CarryOutShutdown();
   }
+}
+
+void CarryOutShutdown() {
+  WriteOutputLogLine("%s is stopping.", kDisplayName);
   DispatchControlToJava(kControlStop);
-  CompleteStop();
+  CarryOutTheStop();
 }

@@ -15,9 +15,13 @@ void RunHost(std::size_t count, const char* const* entries);
 /// Requests the stop: tells the application when it registered a receiver,
 /// ends the application when it runs (see process_end.h) and releases the run's
 /// wait. Any thread, any moment, any number of times: only the first request
-/// acts, and one that comes after the run ended, or while a VM end is ending the
-/// process, does nothing. Returns at once.
+/// acts, and one that comes after the run ended, or once the process's end is
+/// claimed, does nothing. Returns at once.
 void ShutdownHost();
+
+/// The same for a request the caller has taken already (TakeTheStop): the
+/// service control handler reports STOP_PENDING in between.
+void CarryOutShutdown();
 
 /// The console control handler, registered once the application has started.
 BOOL WINAPI HostConsoleHandler(DWORD event);

@@ -2,39 +2,52 @@
 // the host reported, 0 when there was none; a console run has no service
 // manager and no log, and prints the host's lines instead.
 //
-// | way                                  | begun by                      | the service manager sees       | the output log gets                  | exit code |
+// Each way claims the process's end (ClaimTheEnd). The first claim reports the
+// end (ReportTheEnd: the stop line, then the one STOPPED) and only then ends
+// the process; a way whose claim comes later waits for that report and ends the
+// process after it: at once with the code of the first VM end where one came
+// (a VM end after the host's own still gives the process its code), else after
+// giving the claimant, which ends the process itself, the same bound. The steps
+// of each way, as the tests name them: before its claim (ClaimTheEnd), between
+// its claim and its STOPPED (SetServiceStatus), between its STOPPED and the
+// process's end (ExitProcess, TerminateProcess, or main's return).
+//
+// | way                                  | claimed by                    | the service manager sees       | the output log gets                  | exit code |
 // |--------------------------------------|-------------------------------|--------------------------------|--------------------------------------|-----------|
-// | a stop ends the application          | stop or shutdown control,     | STOP_PENDING each second, then | "is stopping.", the application's    | 0         |
-// | (System.exit(0) runs its hooks)      | Ctrl-C, console close, system | STOPPED with the run's code    | last words, the stop line            |           |
-// |                                      | shutdown                      | (from the VM's exit hook)      |                                      |           |
-// | a stop, no application (none created,| the same                      | STOP_PENDING, STOPPED with the | "is stopping.", the stop line        | 0         |
-// | its start failed, or still creating) |                               | run's code                     |                                      |           |
-// | a stop the application refuses       | the same                      | the same                       | "is stopping.", the refusal, stop    | 0         |
-// | a stop the application outlasts      | the bound, 30 s after the stop| STOP_PENDING each second,      | "is stopping.", the warning, stop    | 0         |
-// |                                      |                               | STOPPED with the run's code    | line (and a warning event, 1053)     |           |
-// | the VM exits with n (System.exit(n), | a thread of the VM            | STOPPED 1066, n (n = 0: the    | "ERROR 1066: Java VM exited with     | n         |
+// | a stop ends the application          | the VM's exit hook, once the  | STOP_PENDING, then once a      | "is stopping.", the application's    | 0         |
+// | (System.exit(0) runs its hooks);     | hooks ran (EndProcessForVm)   | second; STOPPED with the run's | last words, the stop line            |           |
+// | begun by a stop, shutdown or         |                               | code                           |                                      |           |
+// | preshutdown control, Ctrl-C, a       |                               |                                |                                      |           |
+// | console close, a system shutdown     |                               |                                |                                      |           |
+// | a stop, no application (none made,   | the run's end                 | STOP_PENDING, STOPPED with the | "is stopping.", the stop line        | 0         |
+// | its start failed, or the VM's start  | (EndTheServiceRun)            | run's code                     |                                      |           |
+// | returned after the stop)             |                               |                                |                                      |           |
+// | a stop the application refuses       | the run's end                 | the same                       | "is stopping.", the refusal, stop    | 0         |
+// | a stop the application or the VM's   | the bound, 30 s after the stop| STOP_PENDING each second,      | "is stopping.", the warning, stop    | 0         |
+// | start outlasts                       | (EndAfterTheBound)            | STOPPED with the run's code    | line (and a warning event, 1053)     |           |
+// | the VM exits with n (System.exit(n), | the VM's exit hook            | STOPPED 1066, n (n = 0: the    | "ERROR 1066: Java VM exited with     | n         |
 // | a hook's Runtime.halt(n))            |                               | run's code)                    | code n." (not for 0), the stop line  |           |
-// | the VM aborts                        | a thread of the VM            | STOPPED 1067                   | "ERROR 1067: Java VM aborted."       | 1         |
-// | the VM exits or aborts while it is   | the run thread                | STOPPED 1066, n / 1067         | the VM's words, "Cannot create Java  | n / 1     |
-// | created                              |                               |                                | VM.", the stop line                  |           |
-// | the application calls the C          | any thread                    | STOPPED 1067                   | ERROR 1067, the stop line            | its own   |
-// | runtime's exit                       |                               |                                |                                      |           |
-// | the start ends before the VM (no     | the run thread                | STOPPED with the run's code    | the errors, the stop line            | 0         |
+// | the VM aborts                        | the VM's abort hook           | STOPPED 1067                   | "ERROR 1067: Java VM aborted."       | 1         |
+// | the VM exits or aborts while it is   | the VM's hook, on the run     | STOPPED 1066, n / 1067         | the VM's words, "Cannot create Java  | n / 1     |
+// | created                              | thread                        |                                | VM.", the stop line                  |           |
+// | the application calls the C          | the runtime's atexit table    | STOPPED 1067                   | ERROR 1067, the stop line            | its own   |
+// | runtime's exit (msvcrt.dll's, or a   | (EndAtRuntimeExit)            |                                |                                      |           |
+// | runtime's own C library's)           |                               |                                |                                      |           |
+// | the start ends before the VM (no     | the run's end                 | STOPPED with the run's code    | the errors, the stop line            | 0         |
 // | library, no stop event, a report)    |                               |                                |                                      |           |
-// | the dispatcher cannot start          | main                          | nothing                        | nothing                              | 1         |
+// | the dispatcher cannot start          | nobody                        | nothing                        | nothing                              | 1         |
 //
 // A console close or system shutdown begins as a stop; the platform ends the
-// process when the handler returns or its own time is up. Whoever claims the
-// process's end first (the host, or a VM exit or abort) sends the one STOPPED;
-// after it nothing more reaches the event log or the output log, and the log
-// has everything written before it (FinishOutputLog).
+// process when the handler returns or its own time is up. After the report
+// begins nothing more reaches the event log or the output log, and the log has
+// everything written before it.
 #include "jvmhost/process_end.h"
 
 #include <cstdlib>
+#include <initializer_list>
 
+#include "entry/end_claim.h"
 #include "entry/lock.h"
-#include "entry/names.h"
-#include "entry/output_log.h"
 #include "entry/reporting.h"
 #include "jvmhost/vm_hooks.h"
 #include "launch/owned_strings.h"
@@ -46,7 +59,7 @@ constexpr char kExitMethod[] = "exit";
 constexpr char kExitSignature[] = "(I)V";
 constexpr char kRefused[] = "The application refused to end: System.exit(0) failed.";
 constexpr char kEnderName[] = "Ostrel Server stop";
-// The checkpoint of STOP_PENDING advances this often while the application ends.
+// The checkpoint of STOP_PENDING advances this often while the stop goes on.
 constexpr DWORD kProgressPeriod = 1000;
 // What an abort ends the process with, as a real VM does after its hook.
 constexpr UINT kAbortExitCode = 1;
@@ -54,49 +67,64 @@ constexpr UINT kAbortExitCode = 1;
 constexpr SIZE_T kWatchStack = SIZE_T{64} * 1024;
 
 enum class Stop { kIdle, kStopping, kStopped, kRunOver };
-enum class App { kNone, kInMain, kMainOver, kEnding };
+// What the run is at: a stop waits for the VM's start, or ends the application.
+enum class App { kNone, kVmStart, kInMain, kMainOver, kEnding };
 // Who calls System.exit when a stop ends the application.
 enum class Ender { kNobody, kRunThread, kOwnThread };
-enum class Owner { kOpen, kHost, kVm };
 
 // Guards every state below. Held for moments only: never across a call into
 // Java, the service manager or a file.
 Lock end_lock;
 Stop stop_state = Stop::kIdle;
 App app_state = App::kNone;
+App app_at_stop = App::kNone;  // what the stop found: the bound's warning names it
 Ender ender = Ender::kNobody;
-Owner end_owner = Owner::kOpen;
 bool vm_created = false;
 JavaVM* app_vm = nullptr;
 HANDLE stop_event = nullptr;
 HANDLE ender_thread = nullptr;     // never closed: the run thread waits on it
-HANDLE watch_event = nullptr;      // set when a stop begins the application's end
-HANDLE run_ended_event = nullptr;  // never closed: console handlers wait on it
+HANDLE watch_event = nullptr;      // set when a stop begins; never closed: the watch waits on it
+HANDLE run_ended_event = nullptr;  // never closed: console handlers and the watch wait on it
 
-[[noreturn]] void WaitForTheEnd() {
-  for (;;) {
-    Sleep(INFINITE);
-  }
-}
-
-// The first claim wins; the one before is returned.
-Owner ClaimEnd(Owner owner) {
-  LockGuard guard(end_lock);
-  const Owner before = end_owner;
-  if (before == Owner::kOpen) {
-    end_owner = owner;
-  }
-  return before;
-}
-
-// `at_once` where something of the process may hold its orderly end (the
-// application's threads, stuck in their hooks, may hold the C runtime's locks).
-[[noreturn]] void EndProcessNow(UINT code, bool at_once) {
-  FinishOutputLog(nullptr);  // the stop line has done it, where there was one
-  if (at_once) {
-    TerminateProcess(GetCurrentProcess(), code);
-  }
+// TerminateProcess of the own process does not return; ExitProcess is there
+// for the compiler's sake.
+[[noreturn]] void TerminateWith(UINT code) {
+  TerminateProcess(GetCurrentProcess(), code);
   ExitProcess(code);
+}
+
+// An end whose claim came after another's: the claimant's report goes out
+// first. Then a VM end gives the process its code; otherwise the claimant ends
+// the process itself right after its report, and only one that does not is
+// ended here, after the same bound.
+[[noreturn]] void EndAfterTheClaimant() {
+  AwaitTheEndsReport();
+  UINT code = 0;
+  if (!VmEndCode(&code)) {
+    Sleep(kEndReportBound);
+  }
+  TerminateWith(code);
+}
+
+void SignalTheRunsEnd() {
+  HANDLE event;
+  {
+    LockGuard guard(end_lock);
+    event = run_ended_event;
+  }
+  if (event != nullptr) {
+    SetEvent(event);
+  }
+}
+
+// True once the run's end is reported, or when there is no run to wait for.
+bool WaitForTheRunsEnd(DWORD timeout_ms) {
+  HANDLE event;
+  {
+    LockGuard guard(end_lock);
+    event = run_ended_event;
+  }
+  return event == nullptr || WaitForSingleObject(event, timeout_ms) == WAIT_OBJECT_0;
 }
 
 // The application ends as Java ends normally: System.exit(0) runs its shutdown
@@ -129,79 +157,82 @@ DWORD WINAPI EndApplicationWhileMainRuns(void* /*unused*/) {
   return 0;
 }
 
-// The C runtime's exit, called by the VM or a library of the application
-// (main's return comes here too, with the end claimed already): the service
-// stops as after an abort, and what was written before reaches the log.
+// The C runtime's exit, called by the application or its VM, through
+// msvcrt.dll or a runtime's own C library; main's return comes here too, with
+// the end claimed already. The service stops as after an abort, and what was
+// written before reaches the log.
 void EndAtRuntimeExit() {
-  if (ClaimEnd(Owner::kHost) == Owner::kOpen) {
+  if (ClaimTheEnd(Claimant::kHost)) {
     SetLastError(ERROR_PROCESS_ABORTED);
     ReportError("The application ended the process through the C runtime's exit.");
-    ReportServiceStopped(ERROR_PROCESS_ABORTED, 0);
+    ReportTheEnd(ERROR_PROCESS_ABORTED, 0);
+    return;  // the C runtime ends the process, with its code
   }
-  FinishOutputLog(nullptr);
+  AwaitTheEndsReport();
+  UINT code = 0;
+  if (VmEndCode(&code)) {
+    TerminateWith(code);
+  }
+}
+
+// The same as an _onexit function, for a runtime library that has no atexit.
+int __cdecl EndAtRuntimeOnExit() {
+  EndAtRuntimeExit();
+  return 0;
 }
 
 // The bound has run out: the host ends the process, with the STOPPED the
-// application's end would have sent.
-[[noreturn]] void EndAtTheBound() {
-  if (ClaimEnd(Owner::kHost) == Owner::kVm) {
-    WaitForTheEnd();
+// application's end would have sent. Writes nothing through the C runtime's
+// streams, whose locks a thread stuck in its hooks may hold.
+[[noreturn]] void EndAfterTheBound() {
+  if (!ClaimTheEnd(Claimant::kHost)) {
+    EndAfterTheClaimant();
   }
-  ReportLine(kApplicationEndTimedOut);
-  ReportWarning(ERROR_SERVICE_REQUEST_TIMEOUT, kApplicationEndTimedOut);
-  ReportServiceStatus(SERVICE_STOPPED, LastErrorCode(), 0);
-  EndProcessNow(0, true);
+  App found;
+  {
+    LockGuard guard(end_lock);
+    found = app_at_stop;
+  }
+  char text[96];
+  const unsigned long seconds = kApplicationEndBound / 1000;
+  if (found == App::kInMain || found == App::kMainOver) {
+    FormatText(text, sizeof(text), "The application did not end within %lu seconds.", seconds);
+  } else {
+    FormatText(text, sizeof(text), "The Java VM did not come up within %lu seconds.", seconds);
+  }
+  ReportLineAtOnce(text);
+  ReportWarning(ERROR_SERVICE_REQUEST_TIMEOUT, text);
+  ReportTheEnd(LastErrorCode(), 0);
+  UINT code = 0;
+  VmEndCode(&code);  // a VM end that came meanwhile gives the process its code
+  TerminateWith(code);
 }
 
-// While the application ends: STOP_PENDING once a second, so that the service
-// manager sees progress, until the run ends or the bound runs out. Started with
-// the application, so that a stop costs no thread's creation.
-DWORD WINAPI WatchTheApplicationsEnd(void* event) {
-  WaitForSingleObject(event, INFINITE);
+// From the stop on: STOP_PENDING once a second, so that the service manager
+// sees progress, until the run's end is reported or the bound runs out. Made
+// with the run, before the VM's library loads: a thread cannot start while
+// another holds the loader lock, and a stop costs no thread's creation.
+DWORD WINAPI WatchTheStop(void* /*unused*/) {
+  WaitForSingleObject(watch_event, INFINITE);
   const DWORD started = GetTickCount();
   for (DWORD next = kProgressPeriod;; next += kProgressPeriod) {
     const DWORD until = next < kApplicationEndBound ? next : kApplicationEndBound;
     const DWORD spent = GetTickCount() - started;
-    if (WaitForRunEnd(until > spent ? until - spent : 0)) {
+    if (WaitForTheRunsEnd(until > spent ? until - spent : 0)) {
       return 0;
     }
     if (GetTickCount() - started >= kApplicationEndBound) {
-      EndAtTheBound();
+      EndAfterTheBound();
     }
-    ReportServiceStatus(SERVICE_STOP_PENDING, 0, kStopWaitHint);
+    // Another end reports meanwhile: no progress to tell.
+    if (TheEndsClaimant() == Claimant::kNone) {
+      ReportServiceStatus(SERVICE_STOP_PENDING, 0, kStopWaitHint);
+    }
   }
 }
 
-// The watch of the application's end, waiting for it; false when it cannot be
-// had. The run thread and a stop may both ask at once.
-bool PrepareTheWatch() {
-  LockGuard guard(end_lock);
-  if (watch_event != nullptr) {
-    return true;
-  }
-  HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  HANDLE watch = event != nullptr ? CreateThread(nullptr, kWatchStack, WatchTheApplicationsEnd, event,
-                                                 STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr)
-                                  : nullptr;
-  if (watch == nullptr) {
-    if (event != nullptr) {
-      CloseHandle(event);
-    }
-    return false;
-  }
-  CloseHandle(watch);
-  watch_event = event;
-  return true;
-}
-
-// Starts the application's end; who calls System.exit. Without its watch the
-// end would have no bound: it is not begun then, and the stop ends without it.
+// Starts the application's end; who calls System.exit.
 Ender StartApplicationEnd(bool main_runs) {
-  if (!PrepareTheWatch()) {
-    ReportError("Cannot start the application's end.");
-    return Ender::kNobody;
-  }
-  SetEvent(watch_event);  // set once, never cleared: read without the lock
   if (!main_runs) {
     return Ender::kRunThread;
   }
@@ -217,25 +248,65 @@ Ender StartApplicationEnd(bool main_runs) {
 
 }  // namespace
 
-bool BeginRun() {
+// A runtime's own C library has an exit of its own, and a table of what its
+// exit calls: the host's end joins it there too.
+void JoinRuntimeLibraryExit(HMODULE library) {
+  using AtExit = int(__cdecl*)(void(__cdecl*)());
+  using OnExit = void*(__cdecl*)(int(__cdecl*)());
+  // Through void(*)(): a cast between unrelated function pointer types.
+  if (FARPROC at_exit = GetProcAddress(library, "atexit")) {
+    reinterpret_cast<AtExit>(reinterpret_cast<void (*)()>(at_exit))(EndAtRuntimeExit);
+  } else if (FARPROC on_exit = GetProcAddress(library, "_onexit")) {
+    reinterpret_cast<OnExit>(reinterpret_cast<void (*)()>(on_exit))(EndAtRuntimeOnExit);
+  }
+}
+
+bool OpenTheRun() {
   HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  if (event == nullptr) {
+  HANDLE ended = event != nullptr ? CreateEventA(nullptr, TRUE, FALSE, nullptr) : nullptr;
+  HANDLE go = ended != nullptr ? CreateEventA(nullptr, TRUE, FALSE, nullptr) : nullptr;
+  if (go == nullptr) {
+    const DWORD error = GetLastError();
+    for (HANDLE made : {event, ended}) {
+      if (made != nullptr) {
+        CloseHandle(made);
+      }
+    }
+    SetLastError(error);
     ReportError("Cannot create the stop event.");
     return false;
   }
-  HANDLE ended = run_ended_event == nullptr ? CreateEventA(nullptr, TRUE, FALSE, nullptr) : nullptr;
-  std::atexit(EndAtRuntimeExit);
+  {
+    LockGuard guard(end_lock);
+    watch_event = go;
+  }
+  HANDLE watch = CreateThread(nullptr, kWatchStack, WatchTheStop, nullptr, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+  if (watch == nullptr) {
+    ReportError("Cannot start the stop's watch.");
+    CloseHandle(event);
+    CloseHandle(ended);  // the watch event stays: nothing waits on it
+    return false;
+  }
+  CloseHandle(watch);
+  if (atexit(EndAtRuntimeExit) != 0) {
+    ReportWarning(ERROR_NOT_ENOUGH_MEMORY, "Cannot watch the C runtime's exit.");
+  }
   LockGuard guard(end_lock);
   stop_event = event;
-  if (ended != nullptr) {
-    run_ended_event = ended;
-  }
+  run_ended_event = ended;
   return true;
 }
 
 bool StopRequested() {
   LockGuard guard(end_lock);
   return stop_state != Stop::kIdle;
+}
+
+void EnterVmStart() {
+  LockGuard guard(end_lock);
+  if (app_state == App::kNone) {
+    app_state = App::kVmStart;
+  }
 }
 
 bool EnterMain(JavaVM* vm) {
@@ -249,19 +320,19 @@ bool EnterMain(JavaVM* vm) {
 }
 
 void LeaveMain() {
-  {
-    LockGuard guard(end_lock);
-    if (app_state == App::kInMain) {
-      app_state = App::kMainOver;
-    }
+  LockGuard guard(end_lock);
+  if (app_state == App::kInMain) {
+    app_state = App::kMainOver;
   }
-  // Ready before the stop, once the application has started: a stop during a
-  // slow main makes it then. A failure is told at the stop, which tries again.
-  PrepareTheWatch();
 }
 
-void WaitForTheStop(JNIEnv* env) {
-  WaitForSingleObject(stop_event, INFINITE);
+void AwaitStopAndEndTheApplication(JNIEnv* env) {
+  HANDLE event;
+  {
+    LockGuard guard(end_lock);
+    event = stop_event;
+  }
+  WaitForSingleObject(event, INFINITE);
   Ender who;
   HANDLE thread;
   {
@@ -276,7 +347,7 @@ void WaitForTheStop(JNIEnv* env) {
   }
 }
 
-void EndRun() {
+void CloseTheRun() {
   LockGuard guard(end_lock);
   if (stop_state == Stop::kIdle) {
     stop_state = Stop::kRunOver;
@@ -288,23 +359,21 @@ void EndRun() {
   }
 }
 
-bool BeginStop() {
-  {
-    LockGuard guard(end_lock);
-    if (stop_state != Stop::kIdle || end_owner == Owner::kVm) {
-      return false;
-    }
-    stop_state = Stop::kStopping;
+bool TakeTheStop() {
+  LockGuard guard(end_lock);
+  if (stop_state != Stop::kIdle || TheEndsClaimant() != Claimant::kNone) {
+    return false;
   }
-  WriteOutputLogLine("%s is stopping.", kDisplayName);
+  stop_state = Stop::kStopping;
   return true;
 }
 
-void CompleteStop() {
+void CarryOutTheStop() {
   App app;
   {
     LockGuard guard(end_lock);
     app = app_state;
+    app_at_stop = app;
     if (app == App::kInMain || app == App::kMainOver) {
       app_state = App::kEnding;
     }
@@ -313,32 +382,42 @@ void CompleteStop() {
                                                                  : Ender::kNobody;
   LockGuard guard(end_lock);
   ender = who;
+  // Set once, never cleared. Before the run opened there is no watch yet, and
+  // nothing to watch: the run then ends before the VM.
+  if (watch_event != nullptr) {
+    SetEvent(watch_event);
+  }
   if (stop_event != nullptr) {
     SetEvent(stop_event);
   }
   stop_state = Stop::kStopped;
 }
 
-void ReportServiceRunEnd() {
-  BeginHostExit();
-  ReportServiceStatus(SERVICE_STOPPED, LastErrorCode(), 0);
-  MarkRunEnded();
-}
-
-void MarkRunEnded() {
-  if (run_ended_event != nullptr) {
-    SetEvent(run_ended_event);
+void EndTheServiceRun() {
+  if (ClaimTheEnd(Claimant::kHost)) {
+    ReportTheEnd(LastErrorCode(), 0);
+  } else {
+    AwaitTheEndsReport();
   }
+  SignalTheRunsEnd();
 }
 
-bool WaitForRunEnd(DWORD timeout_ms) {
-  return run_ended_event == nullptr || WaitForSingleObject(run_ended_event, timeout_ms) == WAIT_OBJECT_0;
-}
-
-void BeginHostExit() {
-  if (ClaimEnd(Owner::kHost) == Owner::kVm) {
-    WaitForTheEnd();
+void EndTheConsoleRun() {
+  if (ClaimTheEnd(Claimant::kHost)) {
+    ReportTheEnd(0, 0);
+  } else {
+    AwaitTheEndsReport();
   }
+  SignalTheRunsEnd();
+}
+
+int MainExitCode(int code) {
+  UINT vm_code = 0;
+  if (!VmEndCode(&vm_code)) {
+    return code;
+  }
+  AwaitTheEndsReport();
+  return static_cast<int>(vm_code);
 }
 
 void MarkVmCreated() {
@@ -346,14 +425,10 @@ void MarkVmCreated() {
   vm_created = true;
 }
 
-bool VmEndUnderWay() {
-  LockGuard guard(end_lock);
-  return end_owner == Owner::kVm;
-}
-
-void HoldOnForTheEnd(DWORD bound_ms) {
+void HoldOnWhileTheProcessEnds(DWORD bound_ms) {
   const DWORD started = GetTickCount();
-  if (WaitForRunEnd(bound_ms) && !VmEndUnderWay()) {
+  UINT vm_code = 0;
+  if (WaitForTheRunsEnd(bound_ms) && !VmEndCode(&vm_code)) {
     return;
   }
   const DWORD spent = GetTickCount() - started;
@@ -362,24 +437,15 @@ void HoldOnForTheEnd(DWORD bound_ms) {
 
 void EndProcessForVm(VmEnd end, jint code) {
   const UINT process_code = end == VmEnd::kAbort ? kAbortExitCode : static_cast<UINT>(code);
+  if (!ClaimTheEnd(Claimant::kVm, process_code)) {
+    // The host's end or another VM end reports; this one gives the process its
+    // code, also when it comes while the process detaches its libraries.
+    EndAfterTheClaimant();
+  }
   bool during_creation;
-  Owner before;
   {
     LockGuard guard(end_lock);
-    before = end_owner;
-    if (before == Owner::kOpen) {
-      end_owner = Owner::kVm;
-    }
     during_creation = !vm_created;
-  }
-  if (before == Owner::kVm) {
-    WaitForTheEnd();  // another VM end is under way and ends the process
-  }
-  if (before == Owner::kHost) {
-    // The host's end has begun (it reported whatever there was to report), but
-    // the process must still end with the VM's code, also when this runs while
-    // the process detaches its libraries.
-    EndProcessNow(process_code, true);
   }
   // The VM's own ends carry the codes the service stops with; an exit with 0
   // is no failure and keeps the run's code.
@@ -400,7 +466,9 @@ void EndProcessForVm(VmEnd end, jint code) {
   }
   // STOPPED before the process ends, or the service manager records an
   // unexpected end and nothing of why.
-  ReportServiceStopped(exit_code != 0 ? exit_code : LastErrorCode(),
-                       exit_code == ERROR_SERVICE_SPECIFIC_ERROR ? static_cast<DWORD>(code) : 0);
-  EndProcessNow(process_code, false);
+  ReportTheEnd(exit_code != 0 ? exit_code : LastErrorCode(),
+               exit_code == ERROR_SERVICE_SPECIFIC_ERROR ? static_cast<DWORD>(code) : 0);
+  // The run's end is not signalled: a stop's watch stays, in case the process
+  // does not manage to end.
+  ExitProcess(process_code);
 }

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "entry/reporting.h"
+#include "jvmhost/process_end.h"
 #include "jvmhost/vm_library_path.h"
 #include "launch/path_text.h"
 
@@ -109,10 +110,16 @@ PreloadFailure PreloadRuntimeLibraries(const char* directory) {
       continue;
     }
     // The altered search order finds its own neighbours in bin\ first.
-    if (LoadLibraryExA(path.get(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH) == nullptr && !failure.path) {
-      failure.error = GetLastError();
-      failure.path = std::move(path);
+    HMODULE library = LoadLibraryExA(path.get(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (library == nullptr) {
+      if (!failure.path) {
+        failure.error = GetLastError();
+        failure.path = std::move(path);
+      }
+      continue;
     }
+    // The application may end the process through this library's own exit.
+    JoinRuntimeLibraryExit(library);
   }
   return failure;
 }

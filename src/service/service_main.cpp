@@ -28,16 +28,19 @@ void WINAPI HostServiceMain(DWORD /*argc*/, LPSTR* /*argv*/) {
       RunHost(entries.count(), entries.items());
     }
   }
-  ReportServiceRunEnd();
+  EndTheServiceRun();
 }
 
 void WINAPI HostCtrlHandler(DWORD control) {
   // Windows' shutdown stops the service as an administrator's stop does.
   if (control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_SHUTDOWN) {
-    // STOP_PENDING goes out before the run is told, so the manager never sees
-    // STOPPED overtaken by a late STOP_PENDING. The stop itself returns at once.
-    ReportServiceStatus(SERVICE_STOP_PENDING, 0, 0);
-    ShutdownHost();
+    // A second stop does nothing more. STOP_PENDING goes out before the run is
+    // told, so the manager never sees STOPPED overtaken by a late STOP_PENDING.
+    // The stop itself returns at once.
+    if (TakeTheStop()) {
+      ReportServiceStatus(SERVICE_STOP_PENDING, 0, 0);
+      CarryOutShutdown();
+    }
     return;
   }
   ReportCurrentServiceStatus();

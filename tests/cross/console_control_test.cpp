@@ -17,7 +17,7 @@ std::vector<DWORD> hold_ons;
 }  // namespace
 
 void ShutdownHost() { ++shutdown_calls; }
-void HoldOnForTheEnd(DWORD bound_ms) { hold_ons.push_back(bound_ms); }
+void HoldOnWhileTheProcessEnds(DWORD bound_ms) { hold_ons.push_back(bound_ms); }
 
 namespace {
 

@@ -1,5 +1,7 @@
 #include "fakes.h"
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <io.h>
 
@@ -235,6 +237,10 @@ DWORD WINAPI FakeGetFileAttributesA(LPCSTR path) {
 }
 
 [[noreturn]] void WINAPI FakeExitProcess(UINT code) {
+  if (fake.tests_over) {
+    std::fflush(nullptr);
+    ::TerminateProcess(GetCurrentProcess(), static_cast<UINT>(fake.tests_result));
+  }
   {
     std::lock_guard<std::mutex> lock(fake.mutex);
     fake.exit_codes.push_back(code);
@@ -244,6 +250,16 @@ DWORD WINAPI FakeGetFileAttributesA(LPCSTR path) {
 }
 
 BOOL WINAPI FakeTerminateProcess(HANDLE /*process*/, UINT code) { FakeExitProcess(code); }
+
+// The tests' own main: after them the host's end handlers, which run in the
+// process's exit, may end the process through the fakes.
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  const int result = RUN_ALL_TESTS();
+  fake.tests_result = result;
+  fake.tests_over = true;
+  return result;
+}
 
 std::string FileIdentity(HANDLE handle) {
   if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return "(none)";

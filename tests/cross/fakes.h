@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -89,9 +90,12 @@ struct FakePlatform {
   UINT error_mode = 0;            // the faked process error mode
   std::vector<LoadCall> loads;
   // ExitProcess and TerminateProcess record the code, signal process_ended
-  // and block the calling thread for good.
+  // and block the calling thread for good; once the tests are over (the
+  // process's exit) they end the process for real, with the tests' result.
   std::vector<UINT> exit_codes;
   HANDLE process_ended = nullptr;
+  std::atomic<bool> tests_over{false};
+  int tests_result = 0;
   // The redirection's calls, one text each, in order ("_dup2 pipe 1", ...),
   // and the handles given to SetStdHandle.
   std::vector<std::string> redirections;

@@ -253,7 +253,7 @@ TEST_F(Host, ConsoleCloseWaitsForTheEndOfTheRun) {
   run.join();  // the close stopped the run
   Sleep(300);
   EXPECT_FALSE(returned.load()) << "the handler returned before the run's owner ended it";
-  MarkRunEnded();
+  EndTheServiceRun();
   handler.join();
   EXPECT_TRUE(returned.load());
   EXPECT_EQ(dir.Problems(), "");
