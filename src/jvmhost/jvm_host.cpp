@@ -15,6 +15,7 @@
 #include "jvmhost/vm_library.h"
 #include "launch/launch_args.h"
 #include "launch/owned_strings.h"
+#include "launch/path_text.h"
 
 // The application takes no control events, so no receiver class is named. A
 // unit-test build names one to reach the registration and the dispatch.
@@ -83,7 +84,10 @@ jint CreateJvm(JavaVMInitArgs* init_args, JNIEnv** env) {
 // alone leaves that variable stale, and relative paths of the form "C:file"
 // resolve through it. A UNC directory has no drive and records nothing.
 bool ChangeWorkingDirectory(const char* directory) {
-  if (!SetCurrentDirectoryA(directory)) {
+  // With its final backslash: a last folder named like a device ("aux") would
+  // be that device without it.
+  OwnedString folder = JoinPath(directory, "");
+  if (!folder || !SetCurrentDirectoryA(folder.get())) {
     return false;
   }
   const DWORD size = GetCurrentDirectoryA(0, nullptr);

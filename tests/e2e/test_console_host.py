@@ -329,6 +329,7 @@ def test_vm_below_the_workdir_is_loaded(host, vm, folder, name):
     assert_stopped_by_host(result, transcript)
     assert transcript.events("runtime") == ([("71",)] if vm == RUNTIME_VM else [])
     assert transcript.main_args() == ["arg"]
+    assert transcript.events("cwd") == [(workdir.win, workdir.win)]
 
 
 def test_no_workdir_searches_for_no_vm(host):

@@ -128,7 +128,10 @@ def test_service_runs_the_application_until_stopped(service):
     # What main printed just before it threw stands before the host's line.
     ({"main": "throw", "main_says": "testvm: main speaks"}, [], "Exception in main method.", 1064),
     ({}, [f"-Dopt{i}" for i in range(21)], "Max. number of Java args exceeded.", 160),
-], ids=["main-class-missing", "creation-fails", "main-throws", "21-vm-options"])
+    ({"missing_method": "main"}, [], "Cannot find main method.", 127),
+    ({"oom_array": 1}, [], "Out of Memory!", 8),
+], ids=["main-class-missing", "creation-fails", "main-throws", "21-vm-options", "main-method-missing",
+        "no-memory-for-the-arguments"])
 def test_start_failure_is_logged_and_the_service_runs_until_stopped(service, scenario, entries, message, code):
     workdir = service.host.workdir(scenario)
     install_entries(service, workdir.entry, *entries)
@@ -174,7 +177,9 @@ def test_service_without_working_directory_stops_at_once(service):
     ({"main": f"block:{SLOW_MAIN}"}, "app-threads", ["stop"]),
     ({"main": f"block:{SLOW_MAIN}"}, "app-threads", ["stop", "stop"]),
     ({}, "main-returned", ["stop", "stop"]),
-], ids=["right-after-start", "during-slow-main", "twice-during-slow-main", "twice"])
+    # The run waits for the thread that ends the application while main runs.
+    ({"main": "block:500", "exit_hooks": 2000}, "app-threads", ["stop"]),
+], ids=["right-after-start", "during-slow-main", "twice-during-slow-main", "twice", "hooks-outlast-main"])
 def test_stop_ends_the_service_whenever_it_comes(service, scenario, started, controls):
     workdir = service.host.workdir(scenario)
     install_entries(service, workdir.entry, "arg")
@@ -198,6 +203,8 @@ def test_stop_ends_the_service_whenever_it_comes(service, scenario, started, con
     if started:
         # The application ended, also while its main still ran.
         assert workdir.transcript().events("system-exit") == [("0",)]
+    if "exit_hooks" in scenario:
+        assert log_lines(workdir)[-3:] == [*HOOK_LINES, stop_line(0)]
 
 
 # A stop ends the application as Java ends: System.exit(0) runs its shutdown
@@ -308,10 +315,15 @@ def test_dispatcher_started_from_a_console_fails(service):
     # process ends, and the text is in the log.
     ({"crt_exit": "3:300"}, ["The application ended the process through the C runtime's exit."],
      ERROR_PROCESS_ABORTED, 0),
+    # The runtime's own C library has an exit and an atexit table of its own.
+    ({"vm": RUNTIME_VM, "runtime_exit": "3:300"},
+     ["The application ended the process through the C runtime's exit."], ERROR_PROCESS_ABORTED, 0),
 ], ids=["abort-during-creation", "exit-during-creation", "exit-0-during-creation", "exit-3", "exit-0",
-        "exit-0-after-an-error", "abort", "c-runtime-exit"])
+        "exit-0-after-an-error", "abort", "c-runtime-exit", "runtime-library-exit"])
 def test_vm_end_stops_the_service_with_its_code(service, scenario, events, exit, specific):
-    workdir = service.host.workdir({"streams": 1, **scenario})
+    scenario = dict(scenario)
+    vm = scenario.pop("vm", "jvm.dll")
+    workdir = service.host.workdir({"streams": 1, **scenario}, vm=vm)
     install_entries(service, workdir.entry)
     assert service.start_service() == 0
     stopped = service.scm.wait(STOPPED)
@@ -330,7 +342,8 @@ def test_vm_end_stops_the_service_with_its_code(service, scenario, events, exit,
     assert [name for _, name, _ in hooks] == ["vfprintf", "exit", "abort"]
     described = ['Exception in thread "main" java.lang.RuntimeException\r'] if "main" in scenario else []
     described += ["testvm: buffered at exit"] if "crt_exit" in scenario else []
-    assert log_lines(workdir) == [LOG_START, *VM_STREAMS, *scenario.get("say", []), *described,
+    streams = VM_STREAMS[:3] + ["testvm: runtime C library"] * (vm == RUNTIME_VM) + VM_STREAMS[3:]
+    assert log_lines(workdir) == [LOG_START, *streams, *scenario.get("say", []), *described,
                                   *(f"host: ERROR {event_code(e)}: {e[1]}" for e in errors), stop_line(exit, specific)]
 
 
@@ -485,13 +498,15 @@ def test_a_log_that_stalls_holds_nothing_up(service):
     assert service.scm.wait(STOPPED)["exit"] == 0
 
 
-def test_relative_workdir_is_below_the_executables_folder(service):
+# A folder named like a device ("aux") is a folder all the same.
+@pytest.mark.parametrize("name", ["wd", "aux"])
+def test_relative_workdir_is_below_the_executables_folder(service, name):
     """A service starts in the system directory, which no administrator means:
     a relative working directory is the executable's folder's, and becomes the
     application's current directory."""
-    workdir = service.host.workdir(vm=RUNTIME_VM, name="app/wd")
+    workdir = service.host.workdir(vm=RUNTIME_VM, name="app/" + name)
     exe = shutil.copy(service.host.exe, workdir.path.parent)
-    assert service.install("wrkdir=wd|arg", exe=exe).stdout == "Ostrel Server is installed.\n"
+    assert service.install(f"wrkdir={name}|arg", exe=exe).stdout == "Ostrel Server is installed.\n"
     service.start()
     transcript = workdir.wait_for_event("main-returned")
     assert transcript.events("runtime") == [("71",)]

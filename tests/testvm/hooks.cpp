@@ -117,6 +117,17 @@ DWORD WINAPI endingThread(void*) {
         emit({"crt-exit", decimal(s.appExitCode)});
         std::exit(static_cast<int>(s.appExitCode));
     }
+    if (s.appEnd == Scenario::End::RuntimeExit) {
+        // C code that calls the runtime's own C library's exit.
+        HMODULE runtime = GetModuleHandleA("msvcr71.dll");
+        FARPROC exit = runtime ? GetProcAddress(runtime, "exit") : nullptr;
+        if (!exit) {
+            violation("runtime_exit without the runtime's C library");
+            ExitProcess(87);
+        }
+        emit({"runtime-exit", decimal(s.appExitCode)});
+        reinterpret_cast<void(__cdecl*)(int)>(reinterpret_cast<void (*)()>(exit))(static_cast<int>(s.appExitCode));
+    }
     endVm(s.appEnd, s.appExitCode);
 }
 

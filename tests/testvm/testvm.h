@@ -82,7 +82,7 @@ struct Scenario {
     bool closeStdout = false;
     std::string mainSays;  // empty: main says nothing
     DWORD createDelayMs = 0;
-    enum class End { None, Exit, Abort, CrtExit };  // CrtExit: msvcrt's exit, no hook
+    enum class End { None, Exit, Abort, CrtExit, RuntimeExit };  // CrtExit: msvcrt's exit, no hook; RuntimeExit: the runtime library's
     End createEnd = End::None;
     long createExitCode = 0;
     End appEnd = End::None;

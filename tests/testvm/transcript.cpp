@@ -153,7 +153,7 @@ void applySetting(int lineNo, const std::string& key, const std::string& value) 
             s.createDelayMs = static_cast<DWORD>(n);
         else
             bad();
-    } else if (key == "create_exit" || key == "app_exit" || key == "crt_exit") {
+    } else if (key == "create_exit" || key == "app_exit" || key == "crt_exit" || key == "runtime_exit") {
         long long delay = 0;
         const auto colon = value.find(':');
         const bool app = key != "create_exit";
@@ -161,7 +161,9 @@ void applySetting(int lineNo, const std::string& key, const std::string& value) 
         if ((!app || colon != std::string::npos) && parseInteger(code, n) && n >= -0x7FFFFFFFLL - 1 &&
             n <= 0x7FFFFFFF && (!app || (parseInteger(value.substr(colon + 1), delay) && delay >= 0))) {
             if (app) {
-                s.appEnd = key == "app_exit" ? Scenario::End::Exit : Scenario::End::CrtExit;
+                s.appEnd = key == "app_exit"  ? Scenario::End::Exit
+                           : key == "crt_exit" ? Scenario::End::CrtExit
+                                               : Scenario::End::RuntimeExit;
                 s.appExitCode = static_cast<long>(n);
                 s.appEndDelayMs = static_cast<DWORD>(delay);
             } else {
