@@ -23,8 +23,7 @@ namespace {
 int RunExecute(int argc, char** argv) {
   EnterConsoleMode();
   ConsolePrint("Running %s.\n", kDisplayName);
-  RunHost(static_cast<std::size_t>(argc - 2), argv + 2);
-  EndTheConsoleRun();
+  RunConsoleHost(static_cast<std::size_t>(argc - 2), argv + 2);
   return 0;
 }
 

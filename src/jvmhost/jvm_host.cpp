@@ -314,6 +314,11 @@ void RunHost(std::size_t count, const char* const* entries) {
   CloseTheRun();
 }
 
+void RunConsoleHost(std::size_t count, const char* const* entries) {
+  RunHost(count, entries);
+  EndTheConsoleRun();
+}
+
 void ShutdownHost() {
   if (TakeTheStop()) {
     CarryOutShutdown();

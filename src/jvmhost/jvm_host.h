@@ -12,6 +12,10 @@
 /// them). Once per process, on the run thread.
 void RunHost(std::size_t count, const char* const* entries);
 
+/// The execute command's run: RunHost, then the host's end of a console run,
+/// which a console close waits for before it lets the process end.
+void RunConsoleHost(std::size_t count, const char* const* entries);
+
 /// Requests the stop: tells the application when it registered a receiver,
 /// ends the application when it runs (see process_end.h) and releases the run's
 /// wait. Any thread, any moment, any number of times: only the first request

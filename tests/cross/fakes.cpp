@@ -25,6 +25,10 @@ void FakePlatform::Reset() {
   set_service_status_error = ERROR_INVALID_HANDLE;
   fail_register_event_source = false;
   fail_create_event = false;
+  fail_create_event_at = 0;
+  pause_at_stop_pending_ms = 0;
+  watched_path.clear();
+  watched_at_stop_pending.clear();
   fail_register_handler = false;
   format_message_text = nullptr;
   format_message_flags.clear();
@@ -74,12 +78,21 @@ std::vector<EventCall> FakePlatform::Events() {
   return events;
 }
 
+static std::string ReadWhole(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
 BOOL WINAPI FakeSetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS status) {
+  if (status->dwCurrentState == SERVICE_STOP_PENDING && fake.pause_at_stop_pending_ms != 0) {
+    Sleep(fake.pause_at_stop_pending_ms);
+    fake.watched_at_stop_pending = ReadWhole(fake.watched_path);
+    fake.pause_at_stop_pending_ms = 0;
+  }
   std::lock_guard<std::mutex> lock(fake.mutex);
   fake.status_calls.push_back({handle, *status, GetCurrentThreadId()});
   if (status->dwCurrentState == SERVICE_STOPPED && !fake.log_path.empty()) {
-    std::ifstream log(fake.log_path, std::ios::binary);
-    fake.log_at_stopped.assign(std::istreambuf_iterator<char>(log), std::istreambuf_iterator<char>());
+    fake.log_at_stopped = ReadWhole(fake.log_path);
   }
   if (handle == nullptr) {
     SetLastError(ERROR_INVALID_HANDLE);  // as the system answers it
@@ -138,7 +151,7 @@ HANDLE WINAPI FakeCreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL manual_res
   {
     std::lock_guard<std::mutex> lock(fake.mutex);
     ++fake.create_event_calls;
-    if (fake.fail_create_event) {
+    if (fake.fail_create_event || fake.create_event_calls == fake.fail_create_event_at) {
       SetLastError(ERROR_NOT_ENOUGH_MEMORY);
       return nullptr;
     }

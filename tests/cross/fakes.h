@@ -48,6 +48,7 @@ struct FakePlatform {
   DWORD set_service_status_error = ERROR_INVALID_HANDLE;
   bool fail_register_event_source = false;
   bool fail_create_event = false;
+  int fail_create_event_at = 0;  // when nonzero, only that CreateEventA call (from 1) fails
   bool fail_register_handler = false;
   // When set, FormatMessageA hands out this text instead of the system's.
   const char* format_message_text = nullptr;
@@ -70,6 +71,11 @@ struct FakePlatform {
   // When set, the file as it stands when STOPPED is reported goes to log_at_stopped.
   std::string log_path;
   std::string log_at_stopped;
+  // When set, the first STOP_PENDING report waits this long and then reads
+  // this file into watched_at_stop_pending: what the run did meanwhile.
+  DWORD pause_at_stop_pending_ms = 0;
+  std::string watched_path;
+  std::string watched_at_stop_pending;
   // When its year is set, the clock GetLocalTime reads.
   SYSTEMTIME local_time = {};
   // Records.

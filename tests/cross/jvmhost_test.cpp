@@ -181,7 +181,7 @@ TEST_F(Host, RuntimeLibraryIsPreloadedWithTheErrorBoxesOff) {
 // A stop while the VM is being created: the creation is let finish, main is
 // never called, and the run ends as soon as the creation returns.
 TEST_F(Host, StopDuringCreationSkipsMain) {
-  VmWorkDir dir("slow_creation", "create_delay=1000\n");
+  VmWorkDir dir("slow_creation", "create_delay=2500\n");
   SetEntries({dir.WorkDirEntry(), "arg"});
   static std::atomic<bool> ended{false};
   std::thread run([] {
@@ -200,6 +200,15 @@ TEST_F(Host, StopDuringCreationSkipsMain) {
   run.join();
   EXPECT_FALSE(dir.WaitFor("main-args", 0ms)) << "main was called after the stop";
   EXPECT_TRUE(dir.Calls("FindClass").empty());
+  // Meanwhile STOP_PENDING once a second, each with the next checkpoint.
+  std::vector<DWORD> progress;
+  for (const auto& call : fake.StatusCalls()) {
+    if (call.status.dwCurrentState == SERVICE_STOP_PENDING && call.status.dwWaitHint == 3000) {
+      progress.push_back(call.status.dwCheckPoint);
+    }
+  }
+  ASSERT_EQ(progress.size(), 2u);
+  EXPECT_EQ(progress[1], progress[0] + 1);
   EXPECT_EQ(dir.Problems(), "");
 }
 
@@ -418,13 +427,33 @@ INSTANTIATE_TEST_SUITE_P(
         LoadCase{"unresolvable_silent", "", false, "", ERROR_INVALID_NAME, 0}),
     [](const ::testing::TestParamInfo<LoadCase>& info) { return std::string(info.param.name); });
 
-TEST_F(Host, NoStopEventEndsTheRunAfterTheStartReport) {
-  fake.fail_create_event = true;
+// Each of the stop's events (the stop itself, the run's end, the watch's start):
+// without one the run would have no stop or no bound, so it does not begin.
+class NoStopEvent : public Host, public ::testing::WithParamInterface<int> {};
+
+TEST_P(NoStopEvent, EndsTheRunAfterTheStartReport) {
+  fake.fail_create_event_at = GetParam();
   SetEntries({});
   EXPECT_TRUE(FinishesWithin(10s, RunTheHost));
   EXPECT_EQ(States(), std::vector<DWORD>({SERVICE_START_PENDING}));
   EXPECT_EQ(EventMessages(), std::vector<std::string>({"Cannot create the stop event."}));
   EXPECT_EQ(LastErrorCode(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+}
+
+INSTANTIATE_TEST_SUITE_P(Event, NoStopEvent, ::testing::Values(1, 2, 3));
+
+// The console's run marks its end itself: a close that comes once it is over
+// lets the process end at once instead of holding on.
+TEST(ConsoleRun, CloseAfterTheRunHoldsNothingUp) {
+  fake.Reset();
+  EnterConsoleMode();
+  VmWorkDir dir("console_close", "missing_class=vantor/str/diskarray/rmi/FileServer\n");
+  SetEntries({dir.WorkDirEntry()});
+  std::thread run([] { RunConsoleHost(entry_pointers.size(), entry_pointers.data()); });
+  ASSERT_TRUE(dir.WaitFor("exception", 10s)) << dir.Problems();
+  EXPECT_TRUE(FinishesWithin(2000ms, [] { HostConsoleHandler(CTRL_CLOSE_EVENT); }));
+  run.join();
+  EXPECT_EQ(dir.Problems(), "");
 }
 
 // One write of the VM longer than the tail: its end is what the event keeps,

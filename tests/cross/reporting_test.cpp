@@ -171,7 +171,7 @@ TEST_F(ServiceMode, StatusReportsCarryCheckpointsAndAcceptedControls) {
   ASSERT_NE(ReportServiceStatus(SERVICE_START_PENDING, 0, 3000), 0);
   ASSERT_NE(ReportServiceStatus(SERVICE_RUNNING, 0, 0), 0);
   ASSERT_NE(ReportServiceStatus(SERVICE_STOP_PENDING, 0, 0), 0);
-  ASSERT_NE(ReportServiceStopped(ERROR_SERVICE_SPECIFIC_ERROR, 3), 0);  // as a VM exit reports it
+  ReportTheEnd(ERROR_SERVICE_SPECIFIC_ERROR, 3);  // as a VM exit reports it
   const auto calls = fake.StatusCalls();
   ASSERT_EQ(calls.size(), 5u);
   const DWORD first = calls[0].status.dwCheckPoint;
@@ -205,9 +205,14 @@ TEST_F(ServiceMode, NothingFollowsStopped) {
   EXPECT_NE(ReportServiceStatus(SERVICE_STOP_PENDING, 0, 0), 0);
   EXPECT_NE(ReportCurrentServiceStatus(), 0);
   EXPECT_NE(ReportServiceStatus(SERVICE_STOPPED, 0, 0), 0);
+  // An error after the end's report only gives the code.
+  SetLastError(ERROR_ACCESS_DENIED);
+  ReportError("too late");
+  EXPECT_EQ(LastErrorCode(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
   EXPECT_TRUE(fake.StatusCalls().empty());
   EXPECT_TRUE(fake.Events().empty());
   EXPECT_EQ(ServiceStatusRecord()->dwWin32ExitCode, static_cast<DWORD>(ERROR_SERVICE_SPECIFIC_ERROR));
+  EXPECT_TRUE(fake.event_sources_opened.empty());
 }
 
 // From here on the process is in console mode.

@@ -112,14 +112,20 @@ class NormalRun : public Service, public ::testing::WithParamInterface<DWORD> {}
 TEST_P(NormalRun, ReportsTheWholeSequence) {
   // A control that comes before the first report finds no state to repeat.
   fake.control_during_registration = SERVICE_CONTROL_INTERROGATE;
-  VmWorkDir dir("service_normal", "");
+  VmWorkDir dir("service_normal", "exit_hooks=500\n");
   fake.log_path = dir.OutputLogPath();
   fake.local_time = {7, 1, 0, 2, 3, 4, 5, 0};  // every field one digit: the log pads them
   StoreOptions("-Xmx64m|" + dir.WorkDirEntry() + "|first arg|/Dx=1");
+  // What the run did while STOP_PENDING was being sent: nothing of the stop yet.
+  fake.pause_at_stop_pending_ms = 300;
+  fake.watched_path = dir.TranscriptPath();
   std::thread service(ServiceThread);
   ASSERT_TRUE(dir.WaitFor("main-returned", 10s)) << dir.Problems();
   Control(SERVICE_CONTROL_INTERROGATE);
-  StopEndsTheProcess(service, GetParam());
+  Control(GetParam());
+  StopEndsTheProcess(service, SERVICE_CONTROL_STOP);  // a second stop, while the hooks run, does nothing more
+  EXPECT_NE(fake.watched_at_stop_pending.find("main-returned"), std::string::npos);
+  EXPECT_EQ(fake.watched_at_stop_pending.find("system-exit"), std::string::npos) << "the run was told before";
 
   EXPECT_EQ(fake.handler_names, std::vector<std::string>({"OstrelServer"}));
   EXPECT_EQ(Records(), std::vector<Record>({{kStart, 0, 0, 1, 3000},

@@ -19,6 +19,7 @@ class VmWorkDir {
 
   const std::string& path() const { return path_; }
   std::string LibraryPath() const { return vm_dir_ + "\\jvm.dll"; }
+  std::string TranscriptPath() const { return vm_dir_ + "\\testvm.log"; }
   std::string WorkDirEntry() const { return "wrkdir=" + path_; }
   std::string OutputLogPath() const { return path_ + "\\OstrelServer.log"; }
   /// The service's output log in this directory, as it stands ("" when there is none).
