@@ -40,7 +40,7 @@ void ConsolePrint(const char* format, ...) {
     const char* text = whole ? whole.get() : line;
     std::fwrite(text, 1, std::strlen(text), stdout);
   }
-  std::fflush(stdout);
+  fflush(stdout);
 }
 
 void ConsoleWriteAtOnce(const char* line) {

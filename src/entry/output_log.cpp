@@ -86,8 +86,8 @@ std::atomic<unsigned> flushes_asked{0};
 std::atomic<unsigned> flushes_done{0};
 
 void FlushStreams() {
-  std::fflush(stdout);
-  std::fflush(stderr);
+  fflush(stdout);
+  fflush(stderr);
 }
 
 // What the standard streams buffer reaches the pipe, unless that takes longer
@@ -398,7 +398,7 @@ bool PointDescriptor(int target, HANDLE pipe) {
 // do not tear each other. The logger flushes the streams every 100 ms, the host
 // before each of its lines and at the end.
 bool PointStream(FILE* stream, int target, HANDLE pipe) {
-  std::fflush(stream);
+  fflush(stream);
   int descriptor = _fileno(stream);
   if (descriptor < 0) {
     // A process without a console starts its streams on no descriptor (-2).

@@ -37,6 +37,7 @@ int FakeDup2(int from, int to);
 int FakeSetmode(int descriptor, int mode);
 int FakeSetvbuf(FILE* stream, char* buffer, int mode, size_t size);
 FILE* FakeFreopen(const char* path, const char* mode, FILE* stream);
+int FakeFflush(FILE* stream);
 
 #define SetServiceStatus FakeSetServiceStatus
 #define RegisterEventSourceA FakeRegisterEventSourceA
@@ -61,5 +62,6 @@ FILE* FakeFreopen(const char* path, const char* mode, FILE* stream);
 #define _setmode FakeSetmode
 #define setvbuf FakeSetvbuf
 #define freopen FakeFreopen
+#define fflush FakeFflush
 
 #endif

@@ -60,6 +60,7 @@ void FakePlatform::Reset() {
   redirections.clear();
   std_handles.clear();
   local_time = {};
+  block_flush = false;
   if (process_ended == nullptr) process_ended = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
   ::ResetEvent(process_ended);
 }
@@ -336,6 +337,11 @@ int FakeSetvbuf(FILE* stream, char* buffer, int mode, size_t size) {
              (mode == _IONBF ? " unbuffered " : mode == _IOFBF ? " full " : " other ") +
              (buffer == nullptr ? std::to_string(size) : "own"));
   return 0;
+}
+
+int FakeFflush(FILE* stream) {
+  while (fake.block_flush.load()) Sleep(INFINITE);
+  return fflush(stream);
 }
 
 FILE* FakeFreopen(const char* path, const char* mode, FILE* stream) {

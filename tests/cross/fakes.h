@@ -101,6 +101,8 @@ struct FakePlatform {
   std::vector<UINT> exit_codes;
   HANDLE process_ended = nullptr;
   std::atomic<bool> tests_over{false};
+  // When set, fflush never returns: another thread holds the stream's lock for good.
+  std::atomic<bool> block_flush{false};
   int tests_result = 0;
   // The redirection's calls, one text each, in order ("_dup2 pipe 1", ...),
   // and the handles given to SetStdHandle.

@@ -245,6 +245,23 @@ INSTANTIATE_TEST_SUITE_P(
         RaceCase{"host_end_first", "app_exit=3:1000\nexit_refuse=1\n", 0, 0, 0, 3, true}),
     [](const ::testing::TestParamInfo<RaceCase>& info) { return std::string(info.param.name); });
 
+// A thread stuck while it holds a stream's lock (a native thread of the
+// application): the control handler returns at once all the same, and the
+// stop ends with its line last in the log and STOPPED.
+TEST_F(Service, LockedStreamsHoldUpNeitherTheHandlerNorTheEnd) {
+  VmWorkDir dir("service_locked_streams", "");
+  StoreOptions(dir.WorkDirEntry());
+  std::thread service(ServiceThread);
+  ASSERT_TRUE(dir.WaitFor("main-returned", 10s)) << dir.Problems();
+  fake.block_flush = true;
+  EXPECT_TRUE(FinishesWithin(1000ms, [] { Control(SERVICE_CONTROL_STOP); }));
+  ASSERT_TRUE(fake.WaitForProcessEnd(10000)) << dir.Problems();
+  service.detach();
+  EXPECT_EQ(Records().back(), (Record{kStopped, kStop, 0, 0, 0}));
+  const std::string log = dir.OutputLog();
+  EXPECT_TRUE(std::regex_search(log, std::regex("is stopping\\.\r\n.*stopped \\(exit code 0\\)\\.\r\n$"))) << log;
+}
+
 TEST_F(Service, NoHandlerHandleMeansNothingIsReported) {
   fake.fail_register_handler = true;
   EXPECT_TRUE(FinishesWithin(10s, ServiceThread));
