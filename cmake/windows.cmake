@@ -38,6 +38,9 @@ set(OSTREL_PLATFORM_SOURCES
   ${CMAKE_SOURCE_DIR}/src/entry/reporting.cpp
   ${CMAKE_SOURCE_DIR}/src/entry/end_claim.cpp
   ${CMAKE_SOURCE_DIR}/src/entry/output_log.cpp
+  ${CMAKE_SOURCE_DIR}/src/entry/log_file.cpp
+  ${CMAKE_SOURCE_DIR}/src/entry/stream_capture.cpp
+  ${CMAKE_SOURCE_DIR}/src/entry/event_log.cpp
   ${CMAKE_SOURCE_DIR}/src/entry/console_output.cpp
   ${CMAKE_SOURCE_DIR}/src/jvmhost/jvm_host.cpp
   ${CMAKE_SOURCE_DIR}/src/jvmhost/vm_library.cpp

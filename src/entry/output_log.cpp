@@ -2,8 +2,7 @@
 
 #include <windows.h>
 
-#include <fcntl.h>
-#include <io.h>
+#include <ntsecapi.h>
 
 #include <atomic>
 #include <cstdarg>
@@ -11,83 +10,112 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
-#include <utility>
 
+#include "entry/end_claim.h"
+#include "entry/event_log.h"
 #include "entry/lock.h"
+#include "entry/log_file.h"
 #include "entry/names.h"
-#include "entry/reporting.h"
+#include "entry/stream_capture.h"
 #include "launch/path_text.h"
 
+// The logger: the standard output and error lead into a pipe (stream_capture),
+// a reader thread takes what comes out of it into a queue in memory, where the
+// host's own lines join it in their place, and a writer thread alone writes
+// the queue to the file (log_file). A flusher thread brings the streams'
+// buffered text into the pipe. None of them looks at anything by a timer but
+// the flusher, once a second while nothing is written.
 namespace {
 
 constexpr char kLogName[] = OSTREL_SERVICE_NAME ".log";
-constexpr ULONGLONG kMiB = 1024ULL * 1024;
-// The log is rotated once it reaches this size, right after the end of a line.
-constexpr ULONGLONG kRotateSize = 10 * kMiB;
-// A rename that was refused (a reader that does not share deleting) is tried
-// again once the log has grown this much more; a line this long may be cut.
-constexpr ULONGLONG kRetryGrowth = kMiB;
-constexpr ULONGLONG kLongestLine = kMiB;
-// OstrelServer.log.1 (the newest) to .5; .0 is a rotation's first step.
-constexpr int kGenerations = 5;
 constexpr DWORD kPipeSize = 64 * 1024;
 // The logger's threads need little stack.
 constexpr SIZE_T kLoggerStack = SIZE_T{64} * 1024;
-// What the logger holds while the file is slow. When it is full the
-// application's writes wait, as on a slow disk, unless the file has taken
-// nothing for a while (a share that stalls): then what comes is dropped and
-// counted rather than holding up the application.
+// What the logger holds while the file is slow. When the application's part is
+// full its writes wait, as on a slow disk, unless the file has taken nothing
+// for a while (a share that stalls): then what comes is dropped and counted
+// rather than hold up the application. The rest is kept for the host's own
+// lines, which are dropped last.
 constexpr std::size_t kRingSize = std::size_t{1024} * 1024;
+constexpr std::size_t kHostReserve = std::size_t{64} * 1024;
 constexpr DWORD kStallMs = 1000;
-constexpr std::size_t kStreamBufferSize = std::size_t{64} * 1024;
-// Buffered text of the streams reaches the log at least this often (ms).
+// Buffered text of the streams reaches the log this often while output flows,
+// and within a second after a quiet while.
 constexpr DWORD kFlushPeriod = 100;
-// The most a host line waits for the streams' buffered text to be flushed
-// before it: a flush waits for a stream's lock, which a thread stuck in the
-// application may hold for good, and the control handler and the bound's end
-// must not wait for it.
-constexpr DWORD kLineFlushBound = 200;
-// The reader's pause after a read that left the pipe less than half full: each
-// look at the pipe costs the writers something (under Wine a round trip to its
-// server, as each of their writes does).
-constexpr DWORD kBusyPoll = 4;
-constexpr DWORD kLongestPoll = 50;
+constexpr DWORD kQuietFlushPeriod = 1000;
+// The most a writer of a host line waits for the streams' buffered text to be
+// flushed before it, and for its line to be queued after what it wrote: a
+// flush waits for a stream's lock, which a thread stuck in the application may
+// hold for good, and the control handler and the bound's end must not wait.
+constexpr DWORD kLineWaitBound = 200;
 constexpr DWORD kFinishBound = 2000;
-// How often the logger opens its file anew while it writes: a log deleted
-// meanwhile is gone only once no handle holds it, and the next one is new. And
-// how often it tries again to open one it could not.
-constexpr DWORD kReopenWhileWriting = 1000;
-constexpr DWORD kReopenPeriod = 60000;
 
-// Between the writers and the logger. Held for copies in memory and reads of
-// what the pipe holds already, never across a wait for the pipe or the file.
+// A line of the host's or the VM's words, waiting for the reader to queue it
+// after everything that was in the pipe when its writer asked.
+struct PendingLine {
+  PendingLine* next;
+  unsigned number;
+  bool last;  // the log's last line: nothing is queued after it
+  std::size_t length;
+  char text[1];
+};
+
+// Between the writers, the reader and the writer thread. Held for copies in
+// memory and for calls on the pipe that do not wait, never across a wait.
 Lock log_lock;
-HANDLE pipe_read = nullptr;  // null once the log is finished
+const char* log_path = nullptr;  // never freed: the logger's threads use it to the end
+HANDLE pipe_read = nullptr;      // null once closed
 char* ring = nullptr;
 ULONGLONG appended = 0;  // positions in the stream of everything queued
-ULONGLONG taken = 0;     // written out (or dropped without a file)
+ULONGLONG taken = 0;     // written out
 ULONGLONG finish_mark = 0;
 ULONGLONG dropped_bytes = 0;
 ULONGLONG dropped_lines = 0;
-bool sealed = false;   // after the last line nothing more is queued
-DWORD full_since = 0;  // when the queue was found full and the logger took nothing since; 0: not full
-HANDLE data_event = nullptr;
-HANDLE finished_event = nullptr;
-OwnedString log_path;
+bool sealed = false;     // after the last line nothing more is queued
+char last_queued = '\n';
+PendingLine* pending_first = nullptr;
+PendingLine* pending_last = nullptr;
+unsigned lines_asked = 0;
+
+HANDLE data_event = nullptr;      // auto-reset: the writer has something
+HANDLE room_event = nullptr;      // auto-reset: the writer made room
+HANDLE line_event = nullptr;      // auto-reset: a line waits for the reader
+HANDLE lines_event = nullptr;     // manual-reset: set after lines were queued
+HANDLE finished_event = nullptr;  // manual-reset: the writer wrote the last line
+HANDLE flush_event = nullptr;     // auto-reset: wakes the flusher
+HANDLE flushed_event = nullptr;   // manual-reset: set after a flush that was asked for
 
 std::atomic<bool> log_open{false};
 std::atomic<bool> finishing{false};
-
-// The flusher's requests: a writer of a host line asks for a flush and waits
-// for it within a bound, rather than flushing itself.
-HANDLE flush_event = nullptr;    // auto-reset: wakes the flusher
-HANDLE flushed_event = nullptr;  // manual-reset: set after each flush
+std::atomic<unsigned> lines_done{0};
 std::atomic<unsigned> flushes_asked{0};
 std::atomic<unsigned> flushes_done{0};
+std::atomic<unsigned> deliveries{0};  // how often the reader took output: the flusher's measure of flow
 
 void FlushStreams() {
   fflush(stdout);
   fflush(stderr);
+}
+
+// True once `done` has reached `ticket` (counters that wrap).
+bool Reached(unsigned done, unsigned ticket) { return static_cast<int>(done - ticket) >= 0; }
+
+// Waits up to `bound_ms` for `counter` to reach `ticket`; `event` is set after
+// each step of it. In slices: another waiter may reset the event between a
+// step and this wait.
+void AwaitCounter(const std::atomic<unsigned>& counter, unsigned ticket, HANDLE event, DWORD bound_ms) {
+  const DWORD started = GetTickCount();
+  for (;;) {
+    ResetEvent(event);  // before the look: a step after it sets the event again
+    if (Reached(counter.load(), ticket)) {
+      return;
+    }
+    const DWORD spent = GetTickCount() - started;
+    if (spent >= bound_ms) {
+      return;
+    }
+    WaitForSingleObject(event, bound_ms - spent < 10 ? bound_ms - spent : 10);
+  }
 }
 
 // What the standard streams buffer reaches the pipe, unless that takes longer
@@ -95,192 +123,240 @@ void FlushStreams() {
 void FlushStreamsWithin(DWORD bound_ms) {
   const unsigned ticket = flushes_asked.fetch_add(1) + 1;
   SetEvent(flush_event);
-  const DWORD started = GetTickCount();
-  for (;;) {
-    // Reset before the look, so that a flush done after the look sets it again.
-    ResetEvent(flushed_event);
-    if (static_cast<int>(flushes_done.load() - ticket) >= 0) {
-      return;
-    }
-    const DWORD spent = GetTickCount() - started;
-    if (spent >= bound_ms) {
-      return;
-    }
-    // In slices: another waiter may reset the event between a flush and our wait.
-    const DWORD slice = bound_ms - spent < 10 ? bound_ms - spent : 10;
-    WaitForSingleObject(flushed_event, slice);
-  }
+  AwaitCounter(flushes_done, ticket, flushed_event, bound_ms);
 }
 
-bool AppendLocked(const char* text, std::size_t length) {
-  if (sealed || length > kRingSize - (appended - taken)) {
-    return false;
-  }
+std::size_t UsedLocked() { return static_cast<std::size_t>(appended - taken); }
+
+void CopyInLocked(const char* text, std::size_t length) {
   const std::size_t at = static_cast<std::size_t>(appended % kRingSize);
   const std::size_t first = length < kRingSize - at ? length : kRingSize - at;
   std::memcpy(ring + at, text, first);
   std::memcpy(ring, text + first, length - first);
   appended += length;
+  if (length > 0) {
+    last_queued = text[length - 1];
+  }
+}
+
+// A line of the host's own into the queue, in the room kept for them.
+bool AppendHostLocked(const char* text, std::size_t length) {
+  if (sealed || length > kRingSize - UsedLocked()) {
+    return false;
+  }
+  CopyInLocked(text, length);
   return true;
 }
 
-// Takes what the pipe holds into the queue, without waiting for more.
-void DrainPipeLocked() {
-  static char scratch[4096];  // what is dropped; the lock is held
-  while (pipe_read != nullptr) {
-    DWORD available = 0;
-    if (!PeekNamedPipe(pipe_read, nullptr, 0, nullptr, &available, nullptr) || available == 0) {
-      return;
-    }
-    const std::size_t at = static_cast<std::size_t>(appended % kRingSize);
-    const std::size_t room = static_cast<std::size_t>(kRingSize - (appended - taken));
-    const std::size_t span = room < kRingSize - at ? room : kRingSize - at;
-    const bool keep = !sealed && span > 0;
-    if (!keep && !sealed) {
-      const DWORD now = GetTickCount() | 1;  // never 0
-      full_since = full_since != 0 ? full_since : now;
-      if (now - full_since < kStallMs) {
-        return;  // full: the writers wait while the logger catches up
-      }
-    }
-    char* into = keep ? ring + at : scratch;
-    const std::size_t most = keep ? span : sizeof(scratch);
-    DWORD got = 0;
-    if (!ReadFile(pipe_read, into, available < most ? available : static_cast<DWORD>(most), &got, nullptr) ||
-        got == 0) {
-      return;
-    }
-    if (keep) {
-      appended += got;
-    } else if (!sealed) {
-      dropped_bytes += got;
-    }
+// The note of what was dropped, in a line of its own, before what follows it.
+void NoteDropsLocked() {
+  if (dropped_bytes + dropped_lines == 0 || sealed) {
+    return;
+  }
+  OwnedString what = FormatString("%s dropped %I64u bytes of output and %I64u lines here: the log fell behind.",
+                                  kDisplayName, dropped_bytes, dropped_lines);
+  OwnedString line = what ? TimedLine(what.get()) : OwnedString();
+  if (!line) {
+    return;
+  }
+  const char* start = last_queued == '\n' ? "" : "\r\n";
+  const std::size_t start_length = std::strlen(start);
+  const std::size_t length = std::strlen(line.get());
+  if (start_length + length <= kRingSize - UsedLocked()) {
+    CopyInLocked(start, start_length);
+    CopyInLocked(line.get(), length);
+    dropped_bytes = 0;
+    dropped_lines = 0;
   }
 }
 
-// A line of the host's: the local time, the text and CR LF.
-OwnedString TimedLine(const char* text) {
-  SYSTEMTIME now;
-  GetLocalTime(&now);
-  return FormatString("%04u-%02u-%02u %02u:%02u:%02u %s\r\n", now.wYear, now.wMonth, now.wDay, now.wHour,
-                      now.wMinute, now.wSecond, text != nullptr ? text : "");
-}
-
-void WriteAll(HANDLE file, const char* text, std::size_t length) {
+// Queues the application's output, waiting for room while the file takes
+// writes; after kStallMs without room it is dropped and counted.
+void Deliver(const char* text, std::size_t length) {
+  if (length == 0) {
+    return;
+  }
+  deliveries.fetch_add(1);
+  DWORD full_since = 0;
   while (length > 0) {
-    const DWORD chunk = length > 0x40000000U ? 0x40000000U : static_cast<DWORD>(length);
-    DWORD written = 0;
-    if (!WriteFile(file, text, chunk, &written, nullptr) || written == 0) {
-      return;
-    }
-    text += written;
-    length -= written;
-  }
-}
-
-// The file as the logger alone sees it.
-class LogFile {
- public:
-  void Open(bool first) {
-    handle_ = CreateFileA(log_path.get(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                          nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    opened_ = GetTickCount();
-    if (handle_ == INVALID_HANDLE_VALUE) {
-      const DWORD error = GetLastError();
-      if (first) {
-        OwnedString message = FormatString("Cannot open the output log \"%s\".", log_path.get());
-        ReportWarning(error, message ? message.get() : "Cannot open the output log.");
+    std::size_t room;
+    {
+      LockGuard guard(log_lock);
+      if (sealed) {
+        return;  // the log is over
       }
-      return;
-    }
-    LARGE_INTEGER size;
-    size_ = GetFileSizeEx(handle_, &size) ? static_cast<ULONGLONG>(size.QuadPart) : 0;
-    if (size_ >= rotate_at_) {
-      Rotate();
-    }
-  }
-
-  // Writes `length` bytes, rotating right after the end of the line that
-  // reaches the rotation's size. Without a file they are dropped.
-  void Write(const char* text, std::size_t length) {
-    const DWORD since = GetTickCount() - opened_;
-    if (handle_ == INVALID_HANDLE_VALUE ? since >= kReopenPeriod : since >= kReopenWhileWriting) {
-      if (handle_ != INVALID_HANDLE_VALUE) {
-        CloseHandle(handle_);
-      }
-      Open(false);
-    }
-    while (length > 0 && handle_ != INVALID_HANDLE_VALUE) {
-      std::size_t part = length;
-      bool rotate = false;
-      if (size_ + length >= rotate_at_) {
-        const std::size_t from = size_ >= rotate_at_ ? 0 : static_cast<std::size_t>(rotate_at_ - size_ - 1);
-        const void* end = std::memchr(text + from, '\n', length - from);
-        if (end != nullptr) {
-          part = static_cast<std::size_t>(static_cast<const char*>(end) - text) + 1;
-          rotate = true;
-        } else if (size_ + length >= rotate_at_ + kLongestLine) {
-          part = size_ >= rotate_at_ + kLongestLine ? 0 : static_cast<std::size_t>(rotate_at_ + kLongestLine - size_);
-          rotate = true;
-        }
-      }
-      WriteAll(handle_, text, part);
-      size_ += part;
+      NoteDropsLocked();
+      const std::size_t used = UsedLocked();
+      room = used < kRingSize - kHostReserve ? kRingSize - kHostReserve - used : 0;
+      const std::size_t part = length < room ? length : room;
+      CopyInLocked(text, part);
       text += part;
       length -= part;
-      if (rotate) {
-        Rotate();
+      if (length > 0 && full_since != 0 && GetTickCount() - full_since >= kStallMs) {
+        dropped_bytes += length;
+        length = 0;
       }
     }
-  }
-
- private:
-  static OwnedString Generation(int number) { return FormatString("%s.%d", log_path.get(), number); }
-
-  // The current log goes out of the way first; only then do the older ones
-  // shift (the oldest is dropped) and it becomes ".1". A refused rename leaves
-  // every file as it was, and is tried again later.
-  void Rotate() {
-    OwnedString aside = Generation(0);
-    if (!aside || !MoveFileExA(log_path.get(), aside.get(), MOVEFILE_REPLACE_EXISTING)) {
-      rotate_at_ = size_ + kRetryGrowth;
+    SetEvent(data_event);
+    if (length == 0) {
       return;
     }
-    OwnedString older = Generation(kGenerations);
-    if (older) {
-      DeleteFileA(older.get());
+    if (room > 0 || full_since == 0) {
+      full_since = GetTickCount();  // room made counts as progress
     }
-    for (int number = kGenerations - 1; number >= 0 && older; --number) {
-      OwnedString newer = Generation(number);
-      if (newer) {
-        MoveFileExA(newer.get(), older.get(), MOVEFILE_REPLACE_EXISTING);
-      }
-      older = std::move(newer);
-    }
-    // The handle follows the renamed file: the new log is a file of its own.
-    CloseHandle(handle_);
-    rotate_at_ = kRotateSize;
-    Open(false);
+    const DWORD spent = GetTickCount() - full_since;
+    WaitForSingleObject(room_event, spent < kStallMs ? kStallMs - spent : 0);
   }
+}
 
-  HANDLE handle_ = INVALID_HANDLE_VALUE;
-  ULONGLONG size_ = 0;
-  ULONGLONG rotate_at_ = kRotateSize;
-  DWORD opened_ = 0;
-};
+// The reader's one outstanding read of the pipe, and its buffer (never freed:
+// a read cut short by the thread's end may still complete into it).
+char read_buffer[kPipeSize];
+OVERLAPPED read_op = {};
+bool read_pending = false;
+
+// Starts a read of at most `most` bytes, or takes what it got at once.
+// Returns the bytes got now; 0 with read_pending when it waits, 0 without when
+// the pipe is over.
+DWORD StartRead(DWORD most = sizeof(read_buffer)) {
+  LockGuard guard(log_lock);
+  if (pipe_read == nullptr) {
+    return 0;
+  }
+  ResetEvent(read_op.hEvent);
+  DWORD got = 0;
+  if (ReadFile(pipe_read, read_buffer, most < sizeof(read_buffer) ? most : sizeof(read_buffer), &got, &read_op)) {
+    return got;
+  }
+  read_pending = GetLastError() == ERROR_IO_PENDING;
+  return 0;
+}
+
+// What the outstanding read got; with `wait`, once it completes (bounded: a
+// read completes at once where the pipe holds anything).
+DWORD FinishRead(bool wait) {
+  if (!read_pending) {
+    return 0;
+  }
+  if (wait) {
+    WaitForSingleObject(read_op.hEvent, kStallMs);
+  }
+  LockGuard guard(log_lock);
+  DWORD got = 0;
+  if (pipe_read == nullptr) {
+    read_pending = false;
+    return 0;
+  }
+  if (GetOverlappedResult(pipe_read, &read_op, &got, FALSE)) {
+    read_pending = false;
+    return got;
+  }
+  if (GetLastError() != ERROR_IO_INCOMPLETE) {
+    read_pending = false;  // the pipe is over
+  }
+  return 0;
+}
+
+DWORD PipeHolds() {
+  LockGuard guard(log_lock);
+  DWORD available = 0;
+  if (pipe_read == nullptr || !PeekNamedPipe(pipe_read, nullptr, 0, nullptr, &available, nullptr)) {
+    return 0;
+  }
+  return available;
+}
+
+// The lines that wait: each after everything the pipe held when the reader
+// took it up, which includes everything its writer wrote before it asked.
+bool QueueWaitingLines() {
+  // What a read took already, and what the pipe holds beside it.
+  if (read_pending && PipeHolds() > 0) {
+    Deliver(read_buffer, FinishRead(true));
+  } else if (read_pending) {
+    Deliver(read_buffer, FinishRead(false));
+  }
+  for (DWORD before = PipeHolds(); before > 0;) {
+    DWORD got = StartRead(before);
+    if (got == 0) {
+      got = FinishRead(true);
+    }
+    if (got == 0) {
+      break;
+    }
+    Deliver(read_buffer, got);
+    before = got < before ? before - got : 0;
+  }
+  bool last = false;
+  {
+    LockGuard guard(log_lock);
+    while (pending_first != nullptr) {
+      PendingLine* line = pending_first;
+      pending_first = line->next;
+      if (!AppendHostLocked(line->text, line->length) && !sealed) {
+        ++dropped_lines;
+      }
+      lines_done.store(line->number);
+      if (line->last) {
+        last = true;
+        sealed = true;
+        finish_mark = appended;
+      }
+      std::free(line);
+    }
+    pending_last = nullptr;
+  }
+  SetEvent(lines_event);
+  SetEvent(data_event);
+  return last;
+}
+
+// Takes the pipe into the queue, waiting for output or for a line to queue.
+DWORD WINAPI ReadPipe(void* /*unused*/) {
+  for (;;) {
+    // A line that waits goes first: output that keeps coming must not starve it.
+    if (WaitForSingleObject(line_event, 0) == WAIT_OBJECT_0 && QueueWaitingLines()) {
+      break;
+    }
+    if (!read_pending) {
+      const DWORD got = StartRead();
+      if (got > 0) {
+        Deliver(read_buffer, got);
+        continue;
+      }
+    }
+    HANDLE events[2] = {line_event, read_op.hEvent};
+    const DWORD woken = WaitForMultipleObjects(read_pending ? 2 : 1, events, FALSE, INFINITE);
+    if (woken == WAIT_OBJECT_0) {
+      if (QueueWaitingLines()) {
+        break;
+      }
+    } else {
+      Deliver(read_buffer, FinishRead(false));
+    }
+  }
+  // Sealed: the pipe's read end goes, so that a later write fails instead of
+  // waiting for a reader. A read still outstanding ends with it.
+  LockGuard guard(log_lock);
+  if (pipe_read != nullptr) {
+    CancelIo(pipe_read);
+    CloseHandle(pipe_read);
+    pipe_read = nullptr;
+  }
+  return 0;
+}
 
 // Takes the next run of queued bytes, at most up to the ring's end.
 std::size_t TakeLocked(const char** text) {
   const std::size_t at = static_cast<std::size_t>(taken % kRingSize);
-  const ULONGLONG queued = appended - taken;
+  const std::size_t queued = UsedLocked();
   *text = ring + at;
-  return queued < kRingSize - at ? static_cast<std::size_t>(queued) : kRingSize - at;
+  return queued < kRingSize - at ? queued : kRingSize - at;
 }
 
 // Writes the queue to the file. The only thread that touches the file.
 DWORD WINAPI WriteLog(void* /*unused*/) {
-  LogFile file;
-  file.Open(true);
+  LogFile file(log_path);
+  file.Open();
   for (;;) {
     WaitForSingleObject(data_event, INFINITE);
     for (;;) {
@@ -291,187 +367,139 @@ DWORD WINAPI WriteLog(void* /*unused*/) {
         length = TakeLocked(&text);
         if (length == 0) {
           if (sealed && taken >= finish_mark) {
+            file.Finish();
             SetEvent(finished_event);
+            return 0;
           }
           break;
         }
       }
       file.Write(text, length);
-      LockGuard guard(log_lock);
-      taken += length;
-      full_since = 0;
-      if (dropped_bytes + dropped_lines > 0 && !sealed) {
-        OwnedString what = FormatString("%s dropped %I64u bytes of output and %I64u lines here: the log fell behind.",
-                                        kDisplayName, dropped_bytes, dropped_lines);
-        OwnedString note = TimedLine(what.get());
-        if (note && AppendLocked(note.get(), std::strlen(note.get()))) {
-          dropped_bytes = 0;
-          dropped_lines = 0;
-        }
+      {
+        LockGuard guard(log_lock);
+        taken += length;
       }
+      SetEvent(room_event);
     }
   }
 }
 
-// Text left in the streams' buffers reaches the pipe regularly. A thread of its
-// own: a flush waits for a stream's lock, which a writer holds while it waits
-// for room in the pipe, so the reader and the writer must never wait for it.
-DWORD WINAPI FlushRegularly(void* /*unused*/) {
+// Text left in the streams' buffers reaches the pipe: every 100 ms while
+// output flows, else once a second, and at once when a writer of a host line
+// asks. A thread of its own: a flush waits for a stream's lock, which a writer
+// holds while it waits for room in the pipe, so neither the reader nor the
+// writer may ever wait for it.
+DWORD WINAPI FlushWhenDue(void* /*unused*/) {
+  DWORD period = kFlushPeriod;
+  unsigned seen = deliveries.load();
   while (!finishing.load()) {
-    WaitForSingleObject(flush_event, kFlushPeriod);
+    WaitForSingleObject(flush_event, period);
     const unsigned asked = flushes_asked.load();
-    FlushStreams();
-    flushes_done.store(asked);
-    SetEvent(flushed_event);
+    const bool held = StandardStreamsHoldText();
+    if (held || !Reached(flushes_done.load(), asked)) {
+      FlushStreams();
+    }
+    if (!Reached(flushes_done.load(), asked)) {
+      flushes_done.store(asked);
+      SetEvent(flushed_event);
+    }
+    const unsigned now = deliveries.load();
+    period = held || now != seen ? kFlushPeriod : kQuietFlushPeriod;
+    seen = now;
   }
   return 0;
 }
 
-// Takes the pipe into the queue. It polls, since a read that waits could take
-// bytes a host line must follow; it reads at once while the pipe fills and
-// backs off while it is quiet.
-DWORD WINAPI ReadPipe(void* /*unused*/) {
-  DWORD pause = kBusyPoll;
-  for (;;) {
-    ULONGLONG got;
-    {
-      LockGuard guard(log_lock);
-      if (pipe_read == nullptr) {
-        return 0;
-      }
-      const ULONGLONG before = appended + dropped_bytes;
-      DrainPipeLocked();
-      got = appended + dropped_bytes - before;
-    }
-    if (got > 0) {
-      SetEvent(data_event);
-      pause = kBusyPoll;
-      if (got >= kPipeSize / 2) {
-        continue;
-      }
-    } else {
-      pause = pause * 2 < kLongestPoll ? pause * 2 : kLongestPoll;
-    }
-    Sleep(pause);
+// The pipe's name: nobody but this process can know it.
+OwnedString PipeName() {
+  ULONG random[4] = {};
+  if (!RtlGenRandom(random, sizeof(random))) {
+    return OwnedString();
   }
+  return FormatString("\\\\.\\pipe\\%s-log-%lu-%08lx%08lx%08lx%08lx", kServiceName, GetCurrentProcessId(), random[0],
+                      random[1], random[2], random[3]);
 }
 
-// The system's handle behind a descriptor of the C runtime.
-HANDLE DescriptorHandle(int descriptor) {
-  // NOLINTNEXTLINE(performance-no-int-to-ptr): a handle, not an address
-  return reinterpret_cast<HANDLE>(_get_osfhandle(descriptor));
-}
-
-// A handle of its own to the pipe's write end, which no child inherits.
-HANDLE OwnHandle(HANDLE pipe) {
-  HANDLE own = nullptr;
-  return DuplicateHandle(GetCurrentProcess(), pipe, GetCurrentProcess(), &own, 0, FALSE, DUPLICATE_SAME_ACCESS)
-             ? own
-             : nullptr;
-}
-
-// Descriptor `target` leads to the pipe through a handle of its own, in binary
-// mode (Java's CR LF stays as written), inherited by no child.
-bool PointDescriptor(int target, HANDLE pipe) {
-  HANDLE own = OwnHandle(pipe);
-  if (own == nullptr) {
+// A DACL that lets the account the process runs as, and nobody else, at the
+// pipe; its parts in `owned`, which must outlive its use.
+bool OwnAccountOnly(SECURITY_DESCRIPTOR* descriptor, OwnedString* owned_user, OwnedString* owned_acl) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
     return false;
   }
-  const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(own), _O_BINARY);
-  if (descriptor < 0) {
-    CloseHandle(own);
+  DWORD size = 0;
+  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  owned_user->reset(size > 0 ? static_cast<char*>(std::malloc(size)) : nullptr);
+  const bool known = *owned_user && GetTokenInformation(token, TokenUser, owned_user->get(), size, &size);
+  const DWORD error = GetLastError();
+  CloseHandle(token);
+  if (!known) {
+    SetLastError(error != 0 ? error : ERROR_NOT_ENOUGH_MEMORY);
     return false;
   }
-  if (descriptor != target) {
-    const int moved = _dup2(descriptor, target);
-    _close(descriptor);
-    if (moved != 0) {
-      return false;
-    }
-  }
-  // _dup2 makes the handle behind its target inheritable, whatever its source.
-  return SetHandleInformation(DescriptorHandle(target), HANDLE_FLAG_INHERIT, 0) && _setmode(target, _O_BINARY) != -1;
-}
-
-// The stream writes through a descriptor that leads to the pipe, fully
-// buffered: a line costs no write of its own, and lines that two threads write
-// do not tear each other. The logger flushes the streams every 100 ms, the host
-// before each of its lines and at the end.
-bool PointStream(FILE* stream, int target, HANDLE pipe) {
-  fflush(stream);
-  int descriptor = _fileno(stream);
-  if (descriptor < 0) {
-    // A process without a console starts its streams on no descriptor (-2).
-    // Reopened, a stream takes a free one, which then leads to the pipe.
-    // freopen gives back the stream it was handed: nothing new to close.
-    // cppcheck-suppress leakReturnValNotUsed
-    if (freopen("NUL", "wb", stream) == nullptr) {
-#if defined(__MSVCRT__) && !defined(_UCRT)
-      // Not every msvcrt.dll reopens a stream that has no descriptor (Wine's
-      // refuses). Its FILE is part of its binary interface, with the descriptor
-      // in _file: set there, the stream writes through the target.
-      stream->_file = target;
-#endif
-    }
-    descriptor = _fileno(stream);
-    if (descriptor < 0) {
-      return false;
-    }
-  }
-  if (descriptor != target && !PointDescriptor(descriptor, pipe)) {
+  PSID user = reinterpret_cast<TOKEN_USER*>(owned_user->get())->User.Sid;
+  const DWORD acl_size = sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) + GetLengthSid(user);
+  owned_acl->reset(static_cast<char*>(std::malloc(acl_size)));
+  ACL* acl = reinterpret_cast<ACL*>(owned_acl->get());
+  if (acl == nullptr) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return false;
   }
-  return setvbuf(stream, nullptr, _IOFBF, kStreamBufferSize) == 0;
+  return InitializeAcl(acl, acl_size, ACL_REVISION) && AddAccessAllowedAce(acl, ACL_REVISION, GENERIC_ALL, user) &&
+         InitializeSecurityDescriptor(descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+         SetSecurityDescriptorDacl(descriptor, TRUE, acl, FALSE);
 }
 
-// Standard output and error lead to the pipe whichever way they are written:
-// the streams and descriptors 1 and 2 of msvcrt.dll, which a VM linked to it
-// shares with this executable, and the standard handles, each a handle of its
-// own (set last: msvcrt's _dup2 makes them the descriptors' own handles, which
-// the application's closing of its output would leave dead).
-bool RedirectStandardStreams(HANDLE pipe) {
-  bool whole = PointStream(stdout, 1, pipe);
-  whole = PointStream(stderr, 2, pipe) && whole;
-  whole = PointDescriptor(1, pipe) && whole;
-  whole = PointDescriptor(2, pipe) && whole;
-  for (DWORD which : {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
-    HANDLE own = OwnHandle(pipe);
-    if (own == nullptr || !SetStdHandle(which, own)) {
-      whole = false;
-    }
-  }
-  return whole;
-}
-
-// Queues the last line after everything the pipe holds, and then nothing more;
-// false, with nothing sealed, while there is no room for both, unless `give_up`
-// (what finds no room then is lost with the bound).
-bool SealLocked(const char* line, std::size_t length, bool give_up) {
-  DrainPipeLocked();
-  DWORD left = 0;
-  PeekNamedPipe(pipe_read, nullptr, 0, nullptr, &left, nullptr);
-  if (!give_up && (left > 0 || length > kRingSize - (appended - taken))) {
+// A named pipe, since only such a pipe can be read without blocking the
+// reader: one instance, under a name nobody can guess, for this account alone,
+// its write end opened by the host at once. False with nothing made.
+bool MakePipe(HANDLE* read, HANDLE* write) {
+  OwnedString name = PipeName();
+  SECURITY_DESCRIPTOR descriptor;
+  OwnedString user;
+  OwnedString acl;
+  if (!name) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return false;
   }
-  if (length > 0) {
-    AppendLocked(line, length);
+  if (!OwnAccountOnly(&descriptor, &user, &acl)) {
+    return false;
   }
-  sealed = true;
-  finish_mark = appended;
+  SECURITY_ATTRIBUTES attributes = {sizeof(attributes), &descriptor, FALSE};
+  *read = CreateNamedPipeA(name.get(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                           PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 0, kPipeSize, 0, &attributes);
+  if (*read == INVALID_HANDLE_VALUE) {
+    return false;
+  }
+  *write = CreateFileA(name.get(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (*write == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    CloseHandle(*read);
+    SetLastError(error);
+    return false;
+  }
   return true;
 }
 
-// The pipe, its three threads (reader, writer, flusher) and the queue; false
-// with nothing started.
+// The pipe, the logger's three threads (reader, writer, flusher) and the
+// queue; false with nothing started.
 bool StartLogger(HANDLE* pipe) {
   ring = static_cast<char*>(std::malloc(kRingSize));
-  data_event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-  finished_event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  flush_event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-  flushed_event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  for (HANDLE* event : {&data_event, &room_event, &line_event, &flush_event}) {
+    *event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  }
+  for (HANDLE* event : {&lines_event, &finished_event, &flushed_event, &read_op.hEvent}) {
+    *event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  }
+  const bool events = data_event != nullptr && room_event != nullptr && line_event != nullptr &&
+                      flush_event != nullptr && lines_event != nullptr && finished_event != nullptr &&
+                      flushed_event != nullptr && read_op.hEvent != nullptr;
   HANDLE read = nullptr;
-  if (ring == nullptr || data_event == nullptr || finished_event == nullptr || flush_event == nullptr ||
-      flushed_event == nullptr || !CreatePipe(&read, pipe, nullptr, kPipeSize)) {
+  if (ring == nullptr || !events) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return false;
+  }
+  if (!MakePipe(&read, pipe)) {
     return false;
   }
   pipe_read = read;
@@ -479,14 +507,17 @@ bool StartLogger(HANDLE* pipe) {
   HANDLE reader = CreateThread(nullptr, kLoggerStack, ReadPipe, nullptr, reserve, nullptr);
   HANDLE writer = reader != nullptr ? CreateThread(nullptr, kLoggerStack, WriteLog, nullptr, reserve, nullptr) : nullptr;
   HANDLE flusher =
-      writer != nullptr ? CreateThread(nullptr, kLoggerStack, FlushRegularly, nullptr, reserve, nullptr) : nullptr;
+      writer != nullptr ? CreateThread(nullptr, kLoggerStack, FlushWhenDue, nullptr, reserve, nullptr) : nullptr;
   if (flusher == nullptr) {
     const DWORD error = GetLastError();
     {
       LockGuard guard(log_lock);
-      pipe_read = nullptr;  // the reader, if there is one, ends
+      if (pipe_read != nullptr) {
+        CancelIo(pipe_read);
+        CloseHandle(pipe_read);  // the reader, if there is one, finds the pipe over
+        pipe_read = nullptr;
+      }
     }
-    CloseHandle(read);
     CloseHandle(*pipe);
     for (HANDLE thread : {reader, writer}) {
       if (thread != nullptr) {
@@ -502,41 +533,67 @@ bool StartLogger(HANDLE* pipe) {
   return true;
 }
 
+void Warn(DWORD error, const char* message) {
+  if (!TheEndsReportBegun()) {
+    WriteCodedEvent(EVENTLOG_WARNING_TYPE, "WARNING", error, message);
+  }
+}
+
+// Hands `length` bytes of `text` to the reader, to be queued after everything
+// the pipe holds by then, and waits a moment for it; `last` seals the queue.
+void QueueAfterThePipe(const char* text, std::size_t length, bool last, DWORD bound_ms) {
+  auto* line = static_cast<PendingLine*>(std::malloc(sizeof(PendingLine) + length));
+  unsigned number;
+  {
+    LockGuard guard(log_lock);
+    if (line == nullptr || sealed || pipe_read == nullptr) {
+      if (!sealed) {
+        ++dropped_lines;
+      }
+      std::free(line);
+      return;
+    }
+    line->next = nullptr;
+    line->number = number = ++lines_asked;
+    line->last = last;
+    line->length = length;
+    std::memcpy(line->text, text, length);
+    (pending_last != nullptr ? pending_last->next : pending_first) = line;
+    pending_last = line;
+  }
+  SetEvent(line_event);
+  AwaitCounter(lines_done, number, lines_event, bound_ms);
+}
+
 }  // namespace
 
 void OpenOutputLog(const char* directory) {
-  log_path = JoinPath(directory, kLogName);
+  OwnedString path = JoinPath(directory, kLogName);
+  log_path = path.release();
   HANDLE pipe = nullptr;
-  if (!log_path || !StartLogger(&pipe)) {
+  if (log_path == nullptr || !StartLogger(&pipe)) {
     const DWORD error = GetLastError() != 0 ? GetLastError() : ERROR_NOT_ENOUGH_MEMORY;
-    OwnedString message = FormatString("Cannot open the output log \"%s\".", log_path ? log_path.get() : kLogName);
-    ReportWarning(error, message ? message.get() : "Cannot open the output log.");
+    OwnedString message = FormatString("Cannot open the output log \"%s\".", log_path != nullptr ? log_path : kLogName);
+    Warn(error, message ? message.get() : "Cannot open the output log.");
     return;
   }
-  const bool whole = RedirectStandardStreams(pipe);
+  const bool whole = CaptureStandardStreams(pipe);
   const DWORD error = GetLastError();
   CloseHandle(pipe);  // the standard handles and descriptors have their own
   log_open.store(true);
   WriteOutputLogLine("%s starts.", kDisplayName);
   if (!whole) {
-    ReportWarning(error, "Cannot point the standard output and error at the output log.");
+    Warn(error, "Cannot point the standard output and error at the output log.");
   }
 }
 
 void AppendToOutputLog(const char* text, std::size_t length) {
-  if (!log_open.load()) {
+  if (!log_open.load() || finishing.load()) {
     return;
   }
   const DWORD error = GetLastError();
-  FlushStreamsWithin(kLineFlushBound);
-  {
-    LockGuard guard(log_lock);
-    DrainPipeLocked();
-    if (!AppendLocked(text, length) && !sealed) {
-      dropped_bytes += length;
-    }
-  }
-  SetEvent(data_event);
+  FlushStreamsWithin(kLineWaitBound);
+  QueueAfterThePipe(text, length, false, kLineWaitBound);
   SetLastError(error);
 }
 
@@ -546,64 +603,42 @@ void WriteOutputLogLine(const char* format, ...) {
     return;
   }
   const DWORD error = GetLastError();
-  FlushStreamsWithin(kLineFlushBound);
+  FlushStreamsWithin(kLineWaitBound);
   va_list args;
   va_start(args, format);
   OwnedString text = FormatStringV(format, args);
   va_end(args);
-  OwnedString line = TimedLine(text.get());
-  {
-    // After everything already in the pipe: the streams were flushed, so what
-    // this thread wrote before stands before its line.
+  OwnedString line = text ? TimedLine(text.get()) : OwnedString();
+  if (line) {
+    QueueAfterThePipe(line.get(), std::strlen(line.get()), false, kLineWaitBound);
+  } else {
     LockGuard guard(log_lock);
-    DrainPipeLocked();
-    if ((!line || !AppendLocked(line.get(), std::strlen(line.get()))) && !sealed) {
-      ++dropped_lines;
-    }
+    ++dropped_lines;
   }
-  SetEvent(data_event);
   SetLastError(error);
 }
 
 void FinishOutputLog(const char* last_line) {
-  if (!log_open.load()) {
+  if (!log_open.load() || finishing.exchange(true)) {
     return;
-  }
-  {
-    LockGuard guard(log_lock);
-    if (pipe_read == nullptr) {
-      return;  // finished already
-    }
   }
   const DWORD error = GetLastError();
   const DWORD started = GetTickCount();
+  // The flusher ends with this flush.
   FlushStreamsWithin(kFinishBound / 4);
-  finishing.store(true);
+  SetEvent(flush_event);
   OwnedString line = last_line != nullptr ? TimedLine(last_line) : OwnedString();
-  const std::size_t length = line ? std::strlen(line.get()) : 0;
-  // Everything the pipe holds, then the line; while the queue is full, the
-  // logger is given the time to make room, within the bound.
-  for (;;) {
-    bool sealed_now;
-    {
-      LockGuard guard(log_lock);
-      sealed_now = SealLocked(line.get(), length, GetTickCount() - started >= kFinishBound / 2);
-    }
-    SetEvent(data_event);
-    if (sealed_now) {
-      break;
-    }
-    Sleep(1);  // the logger makes room meanwhile
-  }
+  const char* text = line ? line.get() : "";
+  QueueAfterThePipe(text, std::strlen(text), true, 0);
   const DWORD spent = GetTickCount() - started;
   WaitForSingleObject(finished_event, spent < kFinishBound ? kFinishBound - spent : 0);
-  HANDLE read;
-  {
-    LockGuard guard(log_lock);
-    read = pipe_read;
+  // Past the bound (a file that does not take writes, a queue without room):
+  // the pipe's read end goes all the same.
+  LockGuard guard(log_lock);
+  if (pipe_read != nullptr) {
+    CancelIo(pipe_read);
+    CloseHandle(pipe_read);
     pipe_read = nullptr;
   }
-  // A write into the pipe fails from now on instead of waiting for a reader.
-  CloseHandle(read);
   SetLastError(error);
 }

@@ -12,7 +12,8 @@
 // standard output and error lead into a pipe; a logger of the host drains it
 // and alone opens, writes and rotates the file (at 10 MiB, after the end of a
 // line, keeping five generations), so that no writer waits for the log's
-// storage. A console run keeps the console and has no log.
+// storage. While nothing is written the logger waits and costs nothing. A
+// console run keeps the console and has no log.
 
 /// Points the process's standard output and error (the standard handles,
 /// descriptors 1 and 2 and the stdout and stderr streams) at the logger's pipe,

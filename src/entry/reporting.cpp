@@ -5,6 +5,7 @@
 
 #include "entry/console_output.h"
 #include "entry/end_claim.h"
+#include "entry/event_log.h"
 #include "entry/lock.h"
 #include "entry/names.h"
 #include "entry/output_log.h"
@@ -52,25 +53,6 @@ int FinishReport(BOOL result) {
   return result;
 }
 
-constexpr std::size_t kEventLineSize = 256;
-
-void WriteEvent(WORD type, const char* first, const char* second) {
-  HANDLE source = RegisterEventSourceA(nullptr, kServiceName);
-  if (source == nullptr) {
-    return;
-  }
-  const char* strings[2] = {first, second};
-  ReportEventA(source, type, 0, 0, nullptr, 2, 0, strings, nullptr);
-  DeregisterEventSource(source);
-}
-
-// An event whose first string gives its kind and a code: "OstrelServer : ERROR : 5".
-void WriteCodedEvent(WORD type, const char* kind, DWORD code, const char* message) {
-  char line[kEventLineSize];
-  FormatText(line, sizeof(line), "%s : %s : %d", kServiceName, kind, static_cast<int>(code));
-  WriteEvent(type, line, message);
-}
-
 int ReportStatus(DWORD state, DWORD exit_code, DWORD specific_code, DWORD wait_hint) {
   if (console_mode) {
     return 1;
@@ -111,9 +93,7 @@ void ReportWarning(DWORD code, const char* message) {
   if (console_mode || TheEndsReportBegun()) {
     return;
   }
-  const DWORD error = GetLastError();
   WriteCodedEvent(EVENTLOG_WARNING_TYPE, "WARNING", code, message);
-  SetLastError(error);
 }
 
 void ReportLine(const char* message) {
@@ -136,9 +116,7 @@ void ReportVmOutput(const char* text) {
   if (console_mode || TheEndsReportBegun()) {
     return;
   }
-  const DWORD error = GetLastError();
   WriteEvent(EVENTLOG_ERROR_TYPE, OSTREL_SERVICE_NAME " : Java VM", text);
-  SetLastError(error);
 }
 
 SERVICE_STATUS* ServiceStatusRecord() { return &service_status; }
