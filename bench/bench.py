@@ -13,6 +13,7 @@ are printed, and written to build/bench/results.json, never judged. Settings
   OSTREL_BENCH_RUNS        console runs of the host and of the baseline (default 9)
   OSTREL_BENCH_JAVA_PAIRS  real-VM starts, as pairs of host and launcher (default 30)
   OSTREL_BENCH_LOG_MIB     MiB of output lines into the service's log, each way (default 20)
+  OSTREL_BENCH_IDLE_S      seconds the idle host is sampled, as a service and in a console (default 20)
 """
 
 import json
@@ -156,6 +157,69 @@ def log_throughput():
         if row:
             what, value = row.split("\t")[:2]
             figures[what] = float(value)
+    return figures
+
+
+def linux_pid_of(exe):
+    """The Linux process of this prefix that runs `exe` (a service is started by
+    Wine's services.exe, not by us)."""
+    for entry in Path("/proc").iterdir():
+        try:
+            if exe.encode() in (entry / "cmdline").read_bytes() and \
+                    f"WINEPREFIX={PREFIX}".encode() in (entry / "environ").read_bytes().split(b"\0"):
+                return int(entry.name)
+        except (OSError, ValueError):
+            continue
+    return None
+
+
+def process_activity(pid):
+    """Context switches of every thread of a Linux process so far, and its threads now."""
+    switches = 0
+    for task in Path(f"/proc/{pid}/task").iterdir():
+        for line in (task / "status").read_text().splitlines():
+            if "ctxt_switches:" in line:
+                switches += int(line.split()[-1])
+    threads = int(next(l for l in Path(f"/proc/{pid}/status").read_text().splitlines()
+                       if l.startswith("Threads:")).split()[1])
+    return switches, threads
+
+
+def sample_idle(pid):
+    """Context switches and CPU milliseconds a second over IDLE_S, and the threads."""
+    time.sleep(2)  # the start settles
+    switches, _ = process_activity(pid)
+    cpu = process_cpu_ms(pid)
+    time.sleep(IDLE_S)
+    switches_after, threads = process_activity(pid)
+    return (switches_after - switches) / IDLE_S, (process_cpu_ms(pid) - cpu) / IDLE_S, threads
+
+
+def idle_cost():
+    """What the host costs while the application does nothing: the stand-in VM
+    with no thread of its own, as a service with its output log and in a console."""
+    folder = RUN / "idle app"
+    shutil.rmtree(folder, ignore_errors=True)
+    log = make_app(folder, "threads=0\n")
+    figures = {}
+    wine(RUN / "OstrelServer.exe", "install", f"wrkdir={win(folder)}")
+    try:
+        wine("sc", "start", HOST)
+        wait_until(lambda: "main-returned" in transcript_kinds(log), None, "the idle service did not reach main")
+        pid = linux_pid_of("OstrelServer.exe")
+        if pid is None:
+            raise SystemExit("bench: the idle service's process was not found")
+        figures["service"] = sample_idle(pid)
+    finally:
+        wine(RUN / "OstrelServer.exe", "remove", check=False)
+    log.unlink(missing_ok=True)
+    proc = subprocess.Popen([WINE, RUN / "OstrelServer.exe", "execute", f"wrkdir={win(folder)}"], env=ENV,
+                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        wait_until(lambda: "main-returned" in transcript_kinds(log), proc, "the idle console run did not reach main")
+        figures["console"] = sample_idle(proc.pid)
+    finally:
+        stop(proc)
     return figures
 
 
@@ -304,6 +368,7 @@ def main():
     LOG.unlink(missing_ok=True)
     keep_alive = None
     java = None
+    idle = None
     try:
         boot()
         # Wine ends all service processes soon after the last ordinary process
@@ -317,6 +382,8 @@ def main():
         console = console_figures()
         print(f"Writing {LOG_MIB} MiB of lines into the service's log, each way, and beside it ...", flush=True)
         log = log_throughput()
+        print(f"Sampling the idle host for {IDLE_S:.0f} s as a service and in a console ...", flush=True)
+        idle = idle_cost()
         if not no_java:
             print(f"Timing {JAVA_PAIRS} pairs of real Java VM starts, in the host and in a minimal launcher ...",
                   flush=True)
@@ -329,7 +396,7 @@ def main():
         subprocess.run([WINESERVER, "-w"], env=ENV, check=False)
 
     version = subprocess.run([WINE, "--version"], env=ENV, capture_output=True, text=True).stdout.strip()
-    results = report(version or "Wine", latency, reached, problems, console, log, java, no_java)
+    results = report(version or "Wine", latency, reached, problems, console, log, idle, java, no_java)
     RESULTS.parent.mkdir(parents=True, exist_ok=True)
     RESULTS.write_text(json.dumps(results, indent=2) + "\n")
     print(f"(also in {RESULTS.relative_to(TOP)})")
@@ -342,7 +409,7 @@ def summary(values, unit_digits=3):
             "max": round(max(values), unit_digits), "count": len(values)}
 
 
-def report(wine_version, latency, reached, problems, console, log, java, no_java):
+def report(wine_version, latency, reached, problems, console, log, idle, java, no_java):
     """Prints the table; the same figures as a dict for results.json."""
     results = {"wine": wine_version, "cycles": CYCLES, "warmup_cycles": WARMUP, "settle_ms": SETTLE_MS,
                "service_control_ms": {}, "host_runs_reaching_main": reached, "test_vm_faults": problems}
@@ -392,6 +459,14 @@ def report(wine_version, latency, reached, problems, console, log, java, no_java
     print(f"  beside it: a pipe, a thread to a file  {log['pipe']:8.2f}   (the floor of a log behind a pipe)")
     print(f"  service log through the handle / pipe floor: {log['handle'] / log['pipe']:.2f}")
     results["output_log_mib_per_s"] = {key: round(value, 3) for key, value in log.items()}
+    print()
+    print(f"Idle host, the stand-in VM without threads, {IDLE_S:.0f} s (the Wine process, from /proc)")
+    print(f"  {'':24}{'context switches/s':>20}{'CPU ms/s':>10}{'threads':>9}")
+    for way in ("service", "console"):
+        switches, cpu, threads = idle[way]
+        print(f"  {way + (' (with its log)' if way == 'service' else ''):24}{switches:>20.1f}{cpu:>10.2f}{threads:>9}")
+    results["idle"] = {way: {"context_switches_per_s": round(v[0], 2), "cpu_ms_per_s": round(v[1], 3),
+                             "threads": v[2]} for way, v in idle.items()}
     print()
     if java is None:
         print(f"Real Java VM: not measured ({no_java})")

@@ -91,6 +91,17 @@ std::atomic<unsigned> lines_done{0};
 std::atomic<unsigned> flushes_asked{0};
 std::atomic<unsigned> flushes_done{0};
 std::atomic<unsigned> deliveries{0};  // how often the reader took output: the flusher's measure of flow
+// Set by the writer before it waits for data, and by the reader before it
+// waits for room: the other side signals only then, which saves a call into
+// the system for every piece of output while both are busy.
+std::atomic<bool> writer_waits{false};
+std::atomic<bool> reader_waits{false};
+
+void WakeTheWriter() {
+  if (writer_waits.exchange(false)) {
+    SetEvent(data_event);
+  }
+}
 
 void FlushStreams() {
   fflush(stdout);
@@ -197,7 +208,7 @@ void Deliver(const char* text, std::size_t length) {
         length = 0;
       }
     }
-    SetEvent(data_event);
+    WakeTheWriter();
     if (length == 0) {
       return;
     }
@@ -205,7 +216,17 @@ void Deliver(const char* text, std::size_t length) {
       full_since = GetTickCount();  // room made counts as progress
     }
     const DWORD spent = GetTickCount() - full_since;
+    reader_waits.store(true);
+    {
+      // Room made between the look and the flag is not waited for.
+      LockGuard guard(log_lock);
+      if (UsedLocked() < kRingSize - kHostReserve) {
+        reader_waits.store(false);
+        continue;
+      }
+    }
     WaitForSingleObject(room_event, spent < kStallMs ? kStallMs - spent : 0);
+    reader_waits.store(false);
   }
 }
 
@@ -223,8 +244,7 @@ DWORD StartRead(DWORD most = sizeof(read_buffer)) {
   if (pipe_read == nullptr) {
     return 0;
   }
-  ResetEvent(read_op.hEvent);
-  DWORD got = 0;
+  DWORD got = 0;  // ReadFile resets the event itself
   if (ReadFile(pipe_read, read_buffer, most < sizeof(read_buffer) ? most : sizeof(read_buffer), &got, &read_op)) {
     return got;
   }
@@ -306,7 +326,7 @@ bool QueueWaitingLines() {
     pending_last = nullptr;
   }
   SetEvent(lines_event);
-  SetEvent(data_event);
+  WakeTheWriter();
   return last;
 }
 
@@ -358,7 +378,6 @@ DWORD WINAPI WriteLog(void* /*unused*/) {
   LogFile file(log_path);
   file.Open();
   for (;;) {
-    WaitForSingleObject(data_event, INFINITE);
     for (;;) {
       const char* text = nullptr;
       std::size_t length;
@@ -371,6 +390,7 @@ DWORD WINAPI WriteLog(void* /*unused*/) {
             SetEvent(finished_event);
             return 0;
           }
+          writer_waits.store(true);  // under the lock: a later append sees it
           break;
         }
       }
@@ -379,8 +399,11 @@ DWORD WINAPI WriteLog(void* /*unused*/) {
         LockGuard guard(log_lock);
         taken += length;
       }
-      SetEvent(room_event);
+      if (reader_waits.exchange(false)) {
+        SetEvent(room_event);
+      }
     }
+    WaitForSingleObject(data_event, INFINITE);
   }
 }
 
