@@ -41,6 +41,7 @@ CYCLES = int(os.environ.get("OSTREL_BENCH_CYCLES", "50"))
 RUNS = int(os.environ.get("OSTREL_BENCH_RUNS", "9"))
 JAVA_PAIRS = int(os.environ.get("OSTREL_BENCH_JAVA_PAIRS", "30"))
 LOG_MIB = int(os.environ.get("OSTREL_BENCH_LOG_MIB", "20"))
+IDLE_S = float(os.environ.get("OSTREL_BENCH_IDLE_S", "20"))
 MiB = 1 << 20
 WARMUP = 1          # uncounted first cycle of each service, and first real VM start
 SETTLE_MS = 500     # pause after RUNNING, so the stop meets a service at rest
