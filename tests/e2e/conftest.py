@@ -1,11 +1,15 @@
 """End-to-end tests: the built host under Wine, with the test VM as its jvm.dll.
 
-Run with /usr/bin/python3 -m pytest tests/e2e. OSTREL_BUILD_DIR names the x86_64
-build (default build/x86_64), OSTREL_I686_BUILD_DIR the i686 one (read only by
-the static checks). The console tests' Wine prefix, its boot log and every
-test's folder live in $OSTREL_BUILD_DIR/e2e; the service tests' sessions in
+Run with /usr/bin/python3 -m pytest tests/e2e. OSTREL_BUILD_DIR names the build
+under test (default build/x86_64), OSTREL_I686_BUILD_DIR the i686 one for the
+static checks. The console tests' Wine prefix, its boot log and every test's
+folder live in $OSTREL_BUILD_DIR/e2e; the service tests' sessions in
 e2e/service and e2e/service-cp932 below it, laid out alike. Prefixes are kept
 for the next run. The real-VM tests need the fixture of realvm.py.
+
+With OSTREL_BUILD_DIR=build/i686 the 32-bit layer runs: the rows marked i686,
+under the 32-bit Wine by emulation (winehost.py), with the i686 stand-in VM,
+client and real VM.
 """
 
 import os
@@ -16,10 +20,21 @@ import pytest
 
 import realvm
 from scm import ServiceSession, ServiceTest
-from winehost import BUILD_DIR, EXE_NAME, HostRunner, WineSession
+from winehost import BUILD_DIR, EXE_NAME, MACHINE, WINE, HostRunner, WineSession
 
 E2E_DIR = BUILD_DIR / "e2e"
 VM_DLLS = ("jvm.dll", "jvm_noentry.dll", "jvm_msvcr71.dll")
+
+
+def pytest_configure(config):
+    config.addinivalue_line("markers", "i686: a row of the 32-bit layer, which runs the i686 build by emulation")
+
+
+def pytest_collection_modifyitems(config, items):
+    # Under emulation every process is dear: the i686 build runs its layer's rows only.
+    if MACHINE == "i686":
+        config.hook.pytest_deselected(items=[item for item in items if not item.get_closest_marker("i686")])
+        items[:] = [item for item in items if item.get_closest_marker("i686")]
 
 
 def _built(path):
@@ -30,8 +45,14 @@ def _built(path):
     return path
 
 
+def _wine_there():
+    if not os.path.exists(WINE):
+        pytest.fail(f"no Wine for the {MACHINE} build at {WINE}: run scripts/setup", pytrace=False)
+
+
 @pytest.fixture(scope="session")
 def wine():
+    _wine_there()
     session = WineSession(E2E_DIR).start()
     yield session
     session.stop()
@@ -101,6 +122,7 @@ def host(request, wine, host_exe, vm_dlls):
 # locale, one in Japanese (ANSI code page 932), each booted when first needed.
 @pytest.fixture(scope="session")
 def service_session(scm_exe):
+    _wine_there()
     session = ServiceSession(E2E_DIR / "service", scm_exe).start()
     yield session
     session.stop()

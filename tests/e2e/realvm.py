@@ -1,8 +1,8 @@
 """The real Java VM fixture: Avian's jvm.dll, built by the project from the
 sources in $OSTREL_AVIAN_DIR (default ../shared/avian beside the source tree)
-into build/avian/x86_64/, and the Java test application (tests/javaapp),
-compiled into $OSTREL_BUILD_DIR/javaapp/classes. Used by the end-to-end tests,
-the demo and the benchmarks.
+into build/avian/x86_64/ (build/avian/i386/ for the i686 build), and the Java
+test application (tests/javaapp), compiled into $OSTREL_BUILD_DIR/javaapp/classes.
+Used by the end-to-end tests, the demo and the benchmarks.
 
 The application is a server on 127.0.0.1: `ask` sends it one line of system
 property names and returns its one-line JSON answer as a dict.
@@ -14,10 +14,10 @@ import socket
 import time
 from pathlib import Path
 
-from winehost import BUILD_DIR, DEFAULT_TIMEOUT, REPO, WorkDir, wait_for, win_path
+from winehost import BUILD_DIR, DEFAULT_TIMEOUT, MACHINE, REPO, WorkDir, wait_for, win_path
 
 AVIAN_DIR = Path(os.environ.get("OSTREL_AVIAN_DIR") or REPO.parent / "shared" / "avian")
-AVIAN_DLL = BUILD_DIR.parent / "avian" / "x86_64" / "jvm.dll"
+AVIAN_DLL = BUILD_DIR.parent / "avian" / {"i686": "i386"}.get(MACHINE, MACHINE) / "jvm.dll"
 CLASSES = BUILD_DIR / "javaapp" / "classes"
 PORT_PROPERTY = "fileserver.port"
 MAIN_PROPERTY = "fileserver.main"

@@ -47,6 +47,7 @@ def assert_stopped_by_host(result, transcript):
     assert transcript.has("process-exit"), transcript
 
 
+@pytest.mark.i686
 def test_start_hands_vm_options_and_arguments_to_the_vm_and_stops_on_ctrl_c(host):
     workdir = host.workdir()
     entries = ["-Dfirst=1", "app1", "WrkDir=" + workdir.win, "/Dslash=2", "-Xmx64m",
@@ -106,6 +107,7 @@ def test_long_entries_reach_the_vm_whole(host):
 
 # Non-ASCII bytes in the ANSI code page reach main as the characters they stand for.
 # Wine turns the UTF-8 command line into the code page of the process's locale.
+@pytest.mark.i686
 @pytest.mark.parametrize("locale, code_page, texts", [
     ("C.UTF-8", "cp1252", ["é", "€", "naïve"]),     # 0xE9, 0x80 (not U+0080)
     ("ja_JP.UTF-8", "cp932", ["ポ", "表", "ｱ"]),     # 0x83 0x7C, 0x95 0x5C, 0xB1
@@ -227,7 +229,7 @@ def test_exception_in_main_is_described_by_the_vm(host):
     assert workdir.transcript().events("describe") == [("java/lang/RuntimeException",)]
 
 
-@pytest.mark.parametrize("words", [["bogus"], ["executes"], ["exec"], [""], ["-execute"],
+@pytest.mark.parametrize("words", [pytest.param(["bogus"], marks=pytest.mark.i686), ["executes"], ["exec"], [""], ["-execute"],
                                    ["start", "execute"]])
 def test_unknown_command_is_an_option_error(host, words):
     workdir = host.workdir()

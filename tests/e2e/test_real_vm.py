@@ -15,11 +15,13 @@ import pytest
 from realvm import CLASSES, HOOK_LINES, PORT_PROPERTY, SERVER_THREAD, JavaApp, burst_line, code_points, wait_gone
 from scm import RUNNING, STOP_PENDING, STOPPED
 from test_service import LOG_START, LOG_STOPPING, event_code, install_entries, log_lines, signed, stop_line
-from winehost import EXE_NAME, wait_for, win_path
+from winehost import DEFAULT_TIMEOUT, EXE_NAME, MACHINE, wait_for, win_path
 
 pytestmark = pytest.mark.usefixtures("real_vm")
 
 ERROR_SERVICE_SPECIFIC_ERROR = 1066
+# The VM's word for the build's machine: the i686 build runs a 32-bit VM.
+OS_ARCH = {"i686": "x86", "x86_64": "x86_64"}[MACHINE]
 
 BANNER = "Running Ostrel Server."
 ANSWERED = "FileServer: answered a client"
@@ -54,7 +56,7 @@ Console = namedtuple("Console", "arguments main properties class_path host answe
 
 
 @pytest.mark.parametrize("case", [
-    pytest.param(Console("ascii"), id="arguments"),
+    pytest.param(Console("ascii"), id="arguments", marks=pytest.mark.i686),
     pytest.param(Console("cp1252"), id="cp1252-arguments"),
     pytest.param(Console("cp932"), id="cp932-arguments"),
     pytest.param(Console(properties=PROPERTIES), id="twenty-vm-options"),
@@ -78,13 +80,13 @@ def test_java_application_runs_in_the_console_until_ctrl_c(host, case):
         [case.host] if case.host else [])
     run.wait_for_output(expected[-1] + "\n")
     if case.answers:
-        names = [PORT_PROPERTY, "java.class.path", *case.properties]
+        names = [PORT_PROPERTY, "java.class.path", "os.arch", *case.properties]
         answer = app.ask(*names)
         expected.append(ANSWERED)
         assert answer["args"] == [code_points(arg) for arg in args]
         assert answer["cwd"] == app.workdir.win
         assert answer["properties"] == {PORT_PROPERTY: str(app.port), "java.class.path": win_path(CLASSES),
-                                        **case.properties}
+                                        "os.arch": OS_ARCH, **case.properties}
         assert SERVER_THREAD in answer["threads"], answer
     else:
         assert not app.listening()
@@ -118,7 +120,7 @@ THREAD_THROWN = ("java/lang/IllegalStateException: a thread throws, as asked",
 
 
 @pytest.mark.parametrize("case", [
-    pytest.param(Service(), id="arguments"),
+    pytest.param(Service(), id="arguments", marks=pytest.mark.i686),
     pytest.param(Service("cp932", "cp932_service"), id="cp932-arguments"),
     # A failure the VM reports has a code of its own (ERROR_EXCEPTION_IN_SERVICE,
     # ERROR_FILE_NOT_FOUND), whatever the thread's last error says.
@@ -135,7 +137,7 @@ THREAD_THROWN = ("java/lang/IllegalStateException: a thread throws, as asked",
     # STOP_PENDING advances; one that never ends is cut at the bound.
     pytest.param(Service(hook="0"), id="stop-runs-the-hook"),
     pytest.param(Service(hook="3000"), id="slow-hook"),
-    pytest.param(Service(hook="forever"), id="hook-never-ends"),
+    pytest.param(Service(hook="forever"), id="hook-never-ends", marks=pytest.mark.i686),
     pytest.param(Service(main=SLOW_MAIN, hook="0"), id="stop-during-slow-main"),
 ])
 def test_java_application_runs_as_a_service_until_it_ends(request, case):
@@ -161,7 +163,7 @@ def test_java_application_runs_as_a_service_until_it_ends(request, case):
         assert service.scm.query()["state"] == RUNNING
     if case.stop:
         assert service.scm.control("stop")[0]["error"] == 0
-    stopped = service.scm.wait(STOPPED, timeout=45)
+    stopped = service.scm.wait(STOPPED, timeout=3 * DEFAULT_TIMEOUT)
 
     app.assert_closed()
     assert wait_gone(service.host.session.prefix, EXE_NAME) == [], "the service process still runs"

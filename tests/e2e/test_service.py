@@ -86,6 +86,7 @@ def event_code(event):
     return int(event[0][len(prefix):])
 
 
+@pytest.mark.i686
 def test_service_runs_the_application_until_stopped(service):
     workdir = service.host.workdir()
     options = ["-Dsvc=1", "/Dslash=2", "-Xmx32m"]
@@ -213,7 +214,8 @@ def test_stop_ends_the_service_whenever_it_comes(service, scenario, started, con
 # ends as a stop without Java does; a hook's Runtime.halt(n) keeps its code.
 @pytest.mark.parametrize("scenario, log, exit, specific, progress", [
     ({"exit_hooks": 2500}, HOOK_LINES, 0, 0, 2),
-    ({"exit_refuse": 1}, ['Exception in thread "main" java.lang.SecurityException\r', REFUSED], 0, 0, 0),
+    pytest.param({"exit_refuse": 1}, ['Exception in thread "main" java.lang.SecurityException\r', REFUSED], 0, 0, 0,
+                 marks=pytest.mark.i686),
     ({"exit_halt": 4}, [*HOOK_LINES, "host: ERROR 1066: Java VM exited with code 4."], 1066, 4, 0),
 ], ids=["slow-hooks", "refused", "halt"])
 def test_stop_ends_the_application_as_java_ends(service, scenario, log, exit, specific, progress):
@@ -398,6 +400,7 @@ def test_service_loads_a_runtime_that_brings_its_own_c_library(service):
     assert "testvm: runtime C library" in log_lines(workdir)
 
 
+@pytest.mark.i686
 def test_standard_output_and_error_reach_the_log_whole(service):
     """Lines that two threads print at once, one on stdout and one on stderr,
     stand whole (the streams are buffered, or msvcrt writes each piece of a

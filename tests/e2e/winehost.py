@@ -19,17 +19,46 @@ from pathlib import Path
 REPO = Path(__file__).resolve().parents[2]
 BUILD_DIR = Path(os.environ.get("OSTREL_BUILD_DIR", REPO / "build" / "x86_64")).resolve()
 I686_BUILD_DIR = Path(os.environ.get("OSTREL_I686_BUILD_DIR", REPO / "build" / "i686")).resolve()
-
-WINE = "/usr/lib/wine/wine64"
-WINESERVER = "/usr/lib/wine/wineserver"
 EXE_NAME = "OstrelServer.exe"
+
+
+def pe_machine(path):
+    """What a PE file is built for: "i686" or "x86_64"; None when it is not there."""
+    try:
+        with open(path, "rb") as image:
+            head = image.read(4096)
+    except FileNotFoundError:
+        return None
+    at = int.from_bytes(head[0x3C:0x40], "little")
+    return {0x14C: "i686", 0x8664: "x86_64"}.get(int.from_bytes(head[at + 4:at + 6], "little"))
+
+
+# The build under test decides which Wine runs it. The x86_64 one runs under
+# Debian's wine64, named directly: Debian 12 puts no wine64 on the PATH, and its
+# wine wrapper may pick a 32-bit loader. The i686 one runs under Debian's
+# wine32, which scripts/setup unpacked into a root of its own: its loader runs
+# by emulation (binfmt_misc hands every i386 ELF to qemu-i386, which takes its
+# libraries from that root), with the machine's own x86_64 server.
+MACHINE = pe_machine(BUILD_DIR / EXE_NAME) or "x86_64"
+WINE32_ROOT = Path(os.environ.get("OSTREL_WINE32_ROOT", REPO / "build" / "wine32" / "root")).resolve()
+WINESERVER = "/usr/lib/wine/wineserver"
+if MACHINE == "i686":
+    WINE = str(WINE32_ROOT / "usr" / "lib" / "wine" / "wine")
+    WINE_ENV = {"QEMU_LD_PREFIX": str(WINE32_ROOT), "WINEARCH": "win32", "WINESERVER": WINESERVER,
+                "WINEDLLPATH": str(WINE32_ROOT / "usr" / "lib" / "i386-linux-gnu" / "wine")}
+    # Emulated, a process takes several times as long; the harness waits as much longer.
+    TIME_SCALE = 4
+else:
+    WINE = "/usr/lib/wine/wine64"
+    WINE_ENV = {}
+    TIME_SCALE = 1
 RUNTIME_BIN = Path("jre1.6.0", "bin")
 # The test VM that imports a stand-in C runtime library, which lies in bin\.
 RUNTIME_VM = "jvm_msvcr71.dll"
 RUNTIME_LIBRARY = "msvcr71.dll"
 
 # Long enough for a loaded machine; a hang still fails instead of blocking.
-DEFAULT_TIMEOUT = 15
+DEFAULT_TIMEOUT = 15 * TIME_SCALE
 
 
 def win_path(path):
@@ -80,6 +109,7 @@ class WineSession:
             # a runtime's jvm.dll load without its own C library.
             WINEDLLOVERRIDES="mscoree,mshtml=;msvcr71=n",
             WINEDEBUG="-all,err+eventlog",
+            **WINE_ENV,
         )
         self.env.update(extra_env or {})
 
@@ -95,7 +125,7 @@ class WineSession:
             # service database then answers every other request to the manager.
             boot = subprocess.run([WINE, "wineboot"], env=self.env,
                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                  stderr=log, timeout=180)
+                                  stderr=log, timeout=180 * TIME_SCALE)
         # The registry files are written later by the persistent server.
         return boot.returncode == 0 and (self.prefix / "drive_c/windows/system32/kernel32.dll").exists()
 
