@@ -23,5 +23,7 @@ if(EXISTS ${OSTREL_AVIAN_DIR}/build.sh)
     DEPENDS ${avian_inputs}
     COMMENT "Building the Avian Java VM into ${avian_out} (about a minute, once)"
     VERBATIM)
-  add_custom_target(avian ALL DEPENDS ${avian_out}/${avian_arch}/jvm.dll)
+  add_custom_target(avian ${OSTREL_REAL_VM_ALL} DEPENDS ${avian_out}/${avian_arch}/jvm.dll)
+else()
+  add_custom_target(avian)
 endif()
