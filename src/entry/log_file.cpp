@@ -180,7 +180,7 @@ void LogFile::WriteNote() {
   if (WriteOut(start, std::strlen(start)) && WriteOut(line.get(), std::strlen(line.get()))) {
     outage_ = false;
   } else {
-    unwritten_ += lost;
+    unwritten_ = lost;  // the note's own bytes are no output: told at the next write
   }
 }
 

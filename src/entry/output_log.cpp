@@ -51,11 +51,15 @@ constexpr DWORD kLineWaitBound = 200;
 constexpr DWORD kFinishBound = 2000;
 
 // A line of the host's or the VM's words, waiting for the reader to queue it
-// after everything that was in the pipe when its writer asked.
+// after everything that was in the pipe when its writer asked: the reader
+// gives it its place in the pipe's stream as soon as it sees it.
 struct PendingLine {
   PendingLine* next;
   unsigned number;
-  bool last;  // the log's last line: nothing is queued after it
+  bool last;      // the log's last line: nothing is queued after it
+  bool own_line;  // a host line, which begins a line of its own
+  bool placed;
+  ULONGLONG place;  // the line goes in once this much of the pipe's stream has
   std::size_t length;
   char text[1];
 };
@@ -76,6 +80,7 @@ char last_queued = '\n';
 PendingLine* pending_first = nullptr;
 PendingLine* pending_last = nullptr;
 unsigned lines_asked = 0;
+ULONGLONG delivered = 0;  // bytes of the pipe's stream queued or dropped
 
 HANDLE data_event = nullptr;      // auto-reset: the writer has something
 HANDLE room_event = nullptr;      // auto-reset: the writer made room
@@ -87,7 +92,7 @@ HANDLE flushed_event = nullptr;   // manual-reset: set after a flush that was as
 
 std::atomic<bool> log_open{false};
 std::atomic<bool> finishing{false};
-std::atomic<unsigned> lines_done{0};
+std::atomic<unsigned> lines_placed{0};
 std::atomic<unsigned> flushes_asked{0};
 std::atomic<unsigned> flushes_done{0};
 std::atomic<unsigned> deliveries{0};  // how often the reader took output: the flusher's measure of flow
@@ -160,7 +165,7 @@ bool AppendHostLocked(const char* text, std::size_t length) {
 }
 
 // The note of what was dropped, in a line of its own, before what follows it.
-void NoteDropsLocked() {
+void NoteDropsLocked(bool in_reserve) {
   if (dropped_bytes + dropped_lines == 0 || sealed) {
     return;
   }
@@ -173,60 +178,15 @@ void NoteDropsLocked() {
   const char* start = last_queued == '\n' ? "" : "\r\n";
   const std::size_t start_length = std::strlen(start);
   const std::size_t length = std::strlen(line.get());
-  if (start_length + length <= kRingSize - UsedLocked()) {
+  // Before the application's output once it finds room again (the room kept
+  // for the host's lines is not the note's), or before a host line.
+  const std::size_t limit = in_reserve ? kRingSize : kRingSize - kHostReserve;
+  const std::size_t used = UsedLocked();
+  if (used < limit && start_length + length <= limit - used) {
     CopyInLocked(start, start_length);
     CopyInLocked(line.get(), length);
     dropped_bytes = 0;
     dropped_lines = 0;
-  }
-}
-
-// Queues the application's output, waiting for room while the file takes
-// writes; after kStallMs without room it is dropped and counted.
-void Deliver(const char* text, std::size_t length) {
-  if (length == 0) {
-    return;
-  }
-  deliveries.fetch_add(1);
-  DWORD full_since = 0;
-  while (length > 0) {
-    std::size_t room;
-    {
-      LockGuard guard(log_lock);
-      if (sealed) {
-        return;  // the log is over
-      }
-      NoteDropsLocked();
-      const std::size_t used = UsedLocked();
-      room = used < kRingSize - kHostReserve ? kRingSize - kHostReserve - used : 0;
-      const std::size_t part = length < room ? length : room;
-      CopyInLocked(text, part);
-      text += part;
-      length -= part;
-      if (length > 0 && full_since != 0 && GetTickCount() - full_since >= kStallMs) {
-        dropped_bytes += length;
-        length = 0;
-      }
-    }
-    WakeTheWriter();
-    if (length == 0) {
-      return;
-    }
-    if (room > 0 || full_since == 0) {
-      full_since = GetTickCount();  // room made counts as progress
-    }
-    const DWORD spent = GetTickCount() - full_since;
-    reader_waits.store(true);
-    {
-      // Room made between the look and the flag is not waited for.
-      LockGuard guard(log_lock);
-      if (UsedLocked() < kRingSize - kHostReserve) {
-        reader_waits.store(false);
-        continue;
-      }
-    }
-    WaitForSingleObject(room_event, spent < kStallMs ? kStallMs - spent : 0);
-    reader_waits.store(false);
   }
 }
 
@@ -236,29 +196,158 @@ char read_buffer[kPipeSize];
 OVERLAPPED read_op = {};
 bool read_pending = false;
 
-// Starts a read of at most `most` bytes, or takes what it got at once.
-// Returns the bytes got now; 0 with read_pending when it waits, 0 without when
-// the pipe is over.
-DWORD StartRead(DWORD most = sizeof(read_buffer)) {
+DWORD PipeHolds() {
+  LockGuard guard(log_lock);
+  DWORD available = 0;
+  if (pipe_read == nullptr || !PeekNamedPipe(pipe_read, nullptr, 0, nullptr, &available, nullptr)) {
+    return 0;
+  }
+  return available;
+}
+
+// Gives each line that has none its place: after the `held` bytes the reader
+// has taken but not yet queued, and after all the pipe holds now. No read may
+// be outstanding (its bytes would be neither held nor in the pipe).
+void PlaceNewLines(std::size_t held) {
+  const ULONGLONG place = delivered + held + PipeHolds();
+  unsigned last = 0;
+  {
+    LockGuard guard(log_lock);
+    for (PendingLine* line = pending_first; line != nullptr; line = line->next) {
+      if (!line->placed) {
+        line->placed = true;
+        line->place = place;
+        last = line->number;
+      }
+    }
+  }
+  if (last != 0) {
+    lines_placed.store(last);
+    SetEvent(lines_event);
+  }
+}
+
+// Queues the lines whose place has come, in their order, in the room kept for
+// the host's lines. The place of the first one that must still wait, else
+// none (~0).
+ULONGLONG QueueDueLinesLocked() {
+  while (pending_first != nullptr && pending_first->placed && pending_first->place <= delivered) {
+    PendingLine* line = pending_first;
+    pending_first = line->next;
+    if (pending_first == nullptr) {
+      pending_last = nullptr;
+    }
+    NoteDropsLocked(true);
+    // A host line stands on a line of its own, also after output cut short.
+    const bool apart = line->own_line && last_queued != '\n';
+    if ((apart && !AppendHostLocked("\r\n", 2)) || (!AppendHostLocked(line->text, line->length) && !sealed)) {
+      ++dropped_lines;
+    }
+    if (line->last) {
+      sealed = true;
+      finish_mark = appended;
+    }
+    std::free(line);
+  }
+  return pending_first != nullptr && pending_first->placed ? pending_first->place : ~ULONGLONG{0};
+}
+
+// Queues the application's output, with the lines whose place falls in it,
+// waiting for room while the file takes writes; after kStallMs without room it
+// is dropped and counted. New lines are placed meanwhile.
+// Since when the queue has had no room for the application's output; 0: it
+// has. The reader's alone.
+DWORD full_since = 0;
+
+void Deliver(const char* text, std::size_t length) {
+  if (length > 0) {
+    deliveries.fetch_add(1);
+  }
+  for (;;) {
+    std::size_t room;
+    {
+      LockGuard guard(log_lock);
+      const ULONGLONG next_line = QueueDueLinesLocked();
+      if (sealed || length == 0) {
+        break;  // the log is over, or all is queued
+      }
+      NoteDropsLocked(false);
+      const std::size_t used = UsedLocked();
+      room = used < kRingSize - kHostReserve ? kRingSize - kHostReserve - used : 0;
+      std::size_t part = length < room ? length : room;
+      if (next_line - delivered < part) {
+        part = static_cast<std::size_t>(next_line - delivered);  // the line goes in there
+      }
+      CopyInLocked(text, part);
+      delivered += part;
+      text += part;
+      length -= part;
+      if (length > 0 && room == 0 && full_since != 0 && GetTickCount() - full_since >= kStallMs) {
+        const std::size_t drop = next_line - delivered < length ? static_cast<std::size_t>(next_line - delivered)
+                                                                : length;
+        dropped_bytes += drop;
+        delivered += drop;
+        text += drop;
+        length -= drop;
+      }
+    }
+    WakeTheWriter();
+    if (length == 0) {
+      continue;  // the lines due after it
+    }
+    if (room > 0) {
+      full_since = 0;  // room made counts as progress
+    }
+    if (full_since == 0) {
+      full_since = GetTickCount() | 1;  // never 0
+    }
+    const DWORD spent = GetTickCount() - full_since;
+    reader_waits.store(true);
+    bool no_room;
+    {
+      // Room made between the look and the flag is not waited for.
+      LockGuard guard(log_lock);
+      no_room = UsedLocked() >= kRingSize - kHostReserve;
+    }
+    if (no_room) {
+      HANDLE events[2] = {room_event, line_event};
+      if (WaitForMultipleObjects(2, events, FALSE, spent < kStallMs ? kStallMs - spent : 0) == WAIT_OBJECT_0 + 1) {
+        PlaceNewLines(length);
+      }
+    }
+    reader_waits.store(false);
+  }
+  WakeTheWriter();
+}
+
+// Starts a read, or takes what it got at once. Returns the bytes got now; 0
+// with read_pending when it waits, 0 without when the pipe is over.
+DWORD StartRead() {
   LockGuard guard(log_lock);
   if (pipe_read == nullptr) {
     return 0;
   }
   DWORD got = 0;  // ReadFile resets the event itself
-  if (ReadFile(pipe_read, read_buffer, most < sizeof(read_buffer) ? most : sizeof(read_buffer), &got, &read_op)) {
+  if (ReadFile(pipe_read, read_buffer, sizeof(read_buffer), &got, &read_op)) {
     return got;
   }
   read_pending = GetLastError() == ERROR_IO_PENDING;
   return 0;
 }
 
-// What the outstanding read got; with `wait`, once it completes (bounded: a
-// read completes at once where the pipe holds anything).
-DWORD FinishRead(bool wait) {
+// What the outstanding read got, once it completed; `cancel` cuts it short
+// first (a read of this thread's own: CancelIo reaches no other).
+DWORD FinishRead(bool cancel) {
   if (!read_pending) {
     return 0;
   }
-  if (wait) {
+  if (cancel) {
+    {
+      LockGuard guard(log_lock);
+      if (pipe_read != nullptr) {
+        CancelIo(pipe_read);
+      }
+    }
     WaitForSingleObject(read_op.hEvent, kStallMs);
   }
   LockGuard guard(log_lock);
@@ -272,70 +361,27 @@ DWORD FinishRead(bool wait) {
     return got;
   }
   if (GetLastError() != ERROR_IO_INCOMPLETE) {
-    read_pending = false;  // the pipe is over
+    read_pending = false;  // cancelled, or the pipe is over
   }
   return 0;
 }
 
-DWORD PipeHolds() {
-  LockGuard guard(log_lock);
-  DWORD available = 0;
-  if (pipe_read == nullptr || !PeekNamedPipe(pipe_read, nullptr, 0, nullptr, &available, nullptr)) {
-    return 0;
-  }
-  return available;
-}
-
-// The lines that wait: each after everything the pipe held when the reader
-// took it up, which includes everything its writer wrote before it asked.
-bool QueueWaitingLines() {
-  // What a read took already, and what the pipe holds beside it.
-  if (read_pending && PipeHolds() > 0) {
-    Deliver(read_buffer, FinishRead(true));
-  } else if (read_pending) {
-    Deliver(read_buffer, FinishRead(false));
-  }
-  for (DWORD before = PipeHolds(); before > 0;) {
-    DWORD got = StartRead(before);
-    if (got == 0) {
-      got = FinishRead(true);
-    }
-    if (got == 0) {
-      break;
-    }
-    Deliver(read_buffer, got);
-    before = got < before ? before - got : 0;
-  }
-  bool last = false;
-  {
-    LockGuard guard(log_lock);
-    while (pending_first != nullptr) {
-      PendingLine* line = pending_first;
-      pending_first = line->next;
-      if (!AppendHostLocked(line->text, line->length) && !sealed) {
-        ++dropped_lines;
-      }
-      lines_done.store(line->number);
-      if (line->last) {
-        last = true;
-        sealed = true;
-        finish_mark = appended;
-      }
-      std::free(line);
-    }
-    pending_last = nullptr;
-  }
-  SetEvent(lines_event);
-  WakeTheWriter();
-  return last;
-}
-
-// Takes the pipe into the queue, waiting for output or for a line to queue.
+// Takes the pipe into the queue, waiting for output or for a line to place.
 DWORD WINAPI ReadPipe(void* /*unused*/) {
   for (;;) {
-    // A line that waits goes first: output that keeps coming must not starve it.
-    if (WaitForSingleObject(line_event, 0) == WAIT_OBJECT_0 && QueueWaitingLines()) {
-      break;
+    // A line that waits is placed first: output that keeps coming must not
+    // starve it. The outstanding read is cut short, so that what it took is
+    // known: it goes before the line.
+    if (WaitForSingleObject(line_event, 0) == WAIT_OBJECT_0) {
+      const DWORD got = FinishRead(true);
+      PlaceNewLines(got);
+      Deliver(read_buffer, got);
+    }
+    {
+      LockGuard guard(log_lock);
+      if (sealed) {
+        break;
+      }
     }
     if (!read_pending) {
       const DWORD got = StartRead();
@@ -345,13 +391,10 @@ DWORD WINAPI ReadPipe(void* /*unused*/) {
       }
     }
     HANDLE events[2] = {line_event, read_op.hEvent};
-    const DWORD woken = WaitForMultipleObjects(read_pending ? 2 : 1, events, FALSE, INFINITE);
-    if (woken == WAIT_OBJECT_0) {
-      if (QueueWaitingLines()) {
-        break;
-      }
-    } else {
+    if (WaitForMultipleObjects(read_pending ? 2 : 1, events, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
       Deliver(read_buffer, FinishRead(false));
+    } else {
+      SetEvent(line_event);  // taken up at the top
     }
   }
   // Sealed: the pipe's read end goes, so that a later write fails instead of
@@ -563,8 +606,9 @@ void Warn(DWORD error, const char* message) {
 }
 
 // Hands `length` bytes of `text` to the reader, to be queued after everything
-// the pipe holds by then, and waits a moment for it; `last` seals the queue.
-void QueueAfterThePipe(const char* text, std::size_t length, bool last, DWORD bound_ms) {
+// the pipe holds by then, and waits a moment for the reader to place it (what
+// this thread writes afterwards then goes after it); `last` seals the queue.
+void QueueAfterThePipe(const char* text, std::size_t length, bool own_line, bool last, DWORD bound_ms) {
   auto* line = static_cast<PendingLine*>(std::malloc(sizeof(PendingLine) + length));
   unsigned number;
   {
@@ -579,13 +623,16 @@ void QueueAfterThePipe(const char* text, std::size_t length, bool last, DWORD bo
     line->next = nullptr;
     line->number = number = ++lines_asked;
     line->last = last;
+    line->own_line = own_line;
+    line->placed = false;
+    line->place = 0;
     line->length = length;
     std::memcpy(line->text, text, length);
     (pending_last != nullptr ? pending_last->next : pending_first) = line;
     pending_last = line;
   }
   SetEvent(line_event);
-  AwaitCounter(lines_done, number, lines_event, bound_ms);
+  AwaitCounter(lines_placed, number, lines_event, bound_ms);
 }
 
 }  // namespace
@@ -616,7 +663,7 @@ void AppendToOutputLog(const char* text, std::size_t length) {
   }
   const DWORD error = GetLastError();
   FlushStreamsWithin(kLineWaitBound);
-  QueueAfterThePipe(text, length, false, kLineWaitBound);
+  QueueAfterThePipe(text, length, false, false, kLineWaitBound);
   SetLastError(error);
 }
 
@@ -633,7 +680,7 @@ void WriteOutputLogLine(const char* format, ...) {
   va_end(args);
   OwnedString line = text ? TimedLine(text.get()) : OwnedString();
   if (line) {
-    QueueAfterThePipe(line.get(), std::strlen(line.get()), false, kLineWaitBound);
+    QueueAfterThePipe(line.get(), std::strlen(line.get()), true, false, kLineWaitBound);
   } else {
     LockGuard guard(log_lock);
     ++dropped_lines;
@@ -652,7 +699,7 @@ void FinishOutputLog(const char* last_line) {
   SetEvent(flush_event);
   OwnedString line = last_line != nullptr ? TimedLine(last_line) : OwnedString();
   const char* text = line ? line.get() : "";
-  QueueAfterThePipe(text, std::strlen(text), true, 0);
+  QueueAfterThePipe(text, std::strlen(text), true, true, 0);
   const DWORD spent = GetTickCount() - started;
   WaitForSingleObject(finished_event, spent < kFinishBound ? kFinishBound - spent : 0);
   // Past the bound (a file that does not take writes, a queue without room):

@@ -38,6 +38,14 @@ int FakeSetmode(int descriptor, int mode);
 int FakeSetvbuf(FILE* stream, char* buffer, int mode, size_t size);
 FILE* FakeFreopen(const char* path, const char* mode, FILE* stream);
 int FakeFflush(FILE* stream);
+// The output log's file, and the waits of the host's threads.
+HANDLE WINAPI FakeCreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES attributes,
+                              DWORD disposition, DWORD flags, HANDLE template_file);
+BOOL WINAPI FakeWriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped);
+FARPROC WINAPI FakeGetProcAddress(HMODULE module, LPCSTR name);
+DWORD WINAPI FakeWaitForSingleObject(HANDLE handle, DWORD timeout);
+DWORD WINAPI FakeWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL all, DWORD timeout);
+void WINAPI FakeSleep(DWORD milliseconds);
 
 #define SetServiceStatus FakeSetServiceStatus
 #define RegisterEventSourceA FakeRegisterEventSourceA
@@ -63,5 +71,11 @@ int FakeFflush(FILE* stream);
 #define setvbuf FakeSetvbuf
 #define freopen FakeFreopen
 #define fflush FakeFflush
+#define CreateFileA FakeCreateFileA
+#define WriteFile FakeWriteFile
+#define GetProcAddress FakeGetProcAddress
+#define WaitForSingleObject FakeWaitForSingleObject
+#define WaitForMultipleObjects FakeWaitForMultipleObjects
+#define Sleep FakeSleep
 
 #endif

@@ -61,6 +61,11 @@ void FakePlatform::Reset() {
   std_handles.clear();
   local_time = {};
   block_flush = false;
+  log_open_refused = false;
+  log_delete_pending = false;
+  file_writes_fail = false;
+  file_writes_held = false;
+  redirect_std_handles = false;
   if (process_ended == nullptr) process_ended = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
   ::ResetEvent(process_ended);
 }
@@ -314,7 +319,7 @@ BOOL WINAPI FakeSetStdHandle(DWORD which, HANDLE handle) {
     fake.std_handles.push_back(handle);
   }
   Redirected(std::string("SetStdHandle ") + (which == STD_OUTPUT_HANDLE ? "output " : "error ") + Which(handle));
-  return TRUE;
+  return fake.redirect_std_handles ? ::SetStdHandle(which, handle) : TRUE;
 }
 
 BOOL WINAPI FakeSetHandleInformation(HANDLE handle, DWORD mask, DWORD flags) {
@@ -337,6 +342,79 @@ int FakeSetvbuf(FILE* stream, char* buffer, int mode, size_t size) {
              (mode == _IONBF ? " unbuffered " : mode == _IOFBF ? " full " : " other ") +
              (buffer == nullptr ? std::to_string(size) : "own"));
   return 0;
+}
+
+namespace {
+bool IsTheLog(LPCSTR path) {
+  const std::string text(path != nullptr ? path : "");
+  const std::string end = "OstrelServer.log";
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+struct StandardInformation {
+  LARGE_INTEGER allocation_size;
+  LARGE_INTEGER end_of_file;
+  ULONG links;
+  BOOLEAN delete_pending;
+  BOOLEAN directory;
+};
+
+LONG NTAPI FakeQueryInformationFile(HANDLE file, void* status, void* information, ULONG size, int kind) {
+  using Query = LONG(NTAPI*)(HANDLE, void*, void*, ULONG, int);
+  static const auto real =
+      reinterpret_cast<Query>(reinterpret_cast<void (*)()>(::GetProcAddress(GetModuleHandleA("ntdll.dll"),
+                                                                           "NtQueryInformationFile")));
+  const LONG result = real(file, status, information, size, kind);
+  if (result >= 0 && kind == 5 && fake.log_delete_pending && GetFileType(file) == FILE_TYPE_DISK) {
+    static_cast<StandardInformation*>(information)->delete_pending = TRUE;
+  }
+  return result;
+}
+}  // namespace
+
+HANDLE WINAPI FakeCreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES attributes,
+                              DWORD disposition, DWORD flags, HANDLE template_file) {
+  if (IsTheLog(path) && (fake.log_open_refused || fake.log_delete_pending)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
+  return ::CreateFileA(path, access, share, attributes, disposition, flags, template_file);
+}
+
+BOOL WINAPI FakeWriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
+  if (GetFileType(file) == FILE_TYPE_DISK) {
+    if (fake.file_writes_fail) {
+      *written = 0;
+      SetLastError(ERROR_DISK_FULL);
+      return FALSE;
+    }
+    while (fake.file_writes_held) ::Sleep(10);
+  }
+  return ::WriteFile(file, data, size, written, overlapped);
+}
+
+FARPROC WINAPI FakeGetProcAddress(HMODULE module, LPCSTR name) {
+  if (reinterpret_cast<ULONG_PTR>(name) > 0xFFFF && std::strcmp(name, "NtQueryInformationFile") == 0) {
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&FakeQueryInformationFile));
+  }
+  return ::GetProcAddress(module, name);
+}
+
+DWORD WINAPI FakeWaitForSingleObject(HANDLE handle, DWORD timeout) {
+  const DWORD result = ::WaitForSingleObject(handle, timeout);
+  ++fake.wakes;
+  return result;
+}
+
+DWORD WINAPI FakeWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL all, DWORD timeout) {
+  const DWORD result = ::WaitForMultipleObjects(count, handles, all, timeout);
+  ++fake.wakes;
+  return result;
+}
+
+void WINAPI FakeSleep(DWORD milliseconds) {
+  ::Sleep(milliseconds);
+  ++fake.wakes;
 }
 
 int FakeFflush(FILE* stream) {

@@ -103,11 +103,25 @@ struct FakePlatform {
   std::atomic<bool> tests_over{false};
   // When set, fflush never returns: another thread holds the stream's lock for good.
   std::atomic<bool> block_flush{false};
+  // Troubles of the output log's file (a path ending in "OstrelServer.log"):
+  // its opens refused with ERROR_ACCESS_DENIED, the file behind the host's
+  // handle deleted while a reader still holds it (its opens refused the same
+  // way, and NtQueryInformationFile says so), writes to files refused with
+  // ERROR_DISK_FULL, or held (a share that stalls) until the flag is cleared.
+  std::atomic<bool> log_open_refused{false};
+  std::atomic<bool> log_delete_pending{false};
+  std::atomic<bool> file_writes_fail{false};
+  std::atomic<bool> file_writes_held{false};
+  // Every return from a wait or a Sleep of the host's code.
+  std::atomic<int> wakes{0};
   int tests_result = 0;
   // The redirection's calls, one text each, in order ("_dup2 pipe 1", ...),
   // and the handles given to SetStdHandle.
   std::vector<std::string> redirections;
   std::vector<HANDLE> std_handles;
+  // When set, SetStdHandle is done for real too: what the test VM writes to the
+  // standard handles reaches the log, while the test's own streams keep theirs.
+  bool redirect_std_handles = false;
 
   void Reset();
   /// Waits up to `timeout_ms` for an ExitProcess or TerminateProcess.

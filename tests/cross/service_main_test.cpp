@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <fstream>
 #include <regex>
 #include <string>
 #include <thread>
@@ -260,6 +262,109 @@ TEST_F(Service, LockedStreamsHoldUpNeitherTheHandlerNorTheEnd) {
   EXPECT_EQ(Records().back(), (Record{kStopped, kStop, 0, 0, 0}));
   const std::string log = dir.OutputLog();
   EXPECT_TRUE(std::regex_search(log, std::regex("is stopping\\.\r\n.*stopped \\(exit code 0\\)\\.\r\n$"))) << log;
+}
+
+// Troubles of the log's file while the service runs: a first burst meets the
+// trouble, a second comes after it is over. What could not be written is
+// counted in a line of its own before the second, with one warning.
+struct LogTrouble {
+  const char* name;
+  std::atomic<bool> FakePlatform::*trouble;
+  const char* warning;  // "" for none: the working handle was kept
+};
+
+class LogFileTrouble : public Service, public ::testing::WithParamInterface<LogTrouble> {};
+
+TEST_P(LogFileTrouble, LosesNothingUntold) {
+  const LogTrouble& c = GetParam();
+  VmWorkDir dir(std::string("log_trouble_") + c.name, "burst=10000:handle:10:go0\nburst=10000:handle:10:go1\n");
+  const std::string go = dir.TranscriptPath().substr(0, dir.TranscriptPath().rfind('\\') + 1);
+  DeleteFileA((go + "go0").c_str());  // left by an earlier run
+  DeleteFileA((go + "go1").c_str());
+  StoreOptions(dir.WorkDirEntry());
+  fake.redirect_std_handles = true;
+  std::thread service(ServiceThread);
+  ASSERT_TRUE(dir.WaitFor("main-returned", 10s)) << dir.Problems();
+  (fake.*c.trouble) = true;
+  Sleep(1100);  // the writer looks at the file again at the burst's first write
+  std::ofstream(go + "go0").close();
+  ASSERT_TRUE(dir.WaitFor("burst-done", 10s));
+  Sleep(300);
+  (fake.*c.trouble) = false;
+  if (c.trouble == &FakePlatform::log_delete_pending) {
+    DeleteFileA(dir.OutputLogPath().c_str());  // the reader let go: the deleted log is gone
+  }
+  Sleep(1100);
+  std::ofstream(go + "go1").close();
+  const auto bursts_done = [&dir] {
+    int done = 0;
+    for (const auto& line : dir.Transcript()) done += line.at(0) == "burst-done";
+    return done;
+  };
+  for (int i = 0; i < 500 && bursts_done() < 2; ++i) Sleep(20);
+  Control(SERVICE_CONTROL_STOP);
+  ASSERT_TRUE(fake.WaitForProcessEnd(10000)) << dir.Problems();
+  service.detach();
+
+  const std::string log = dir.OutputLog();
+  const bool lost = *c.warning != '\0';
+  EXPECT_EQ(log.find("burst 0 line") == std::string::npos, lost) << log.substr(0, 300);
+  const std::string note = "Ostrel Server could not write 10000 bytes of output here.\r\nburst 1 line 00000000 ";
+  EXPECT_EQ(log.find(note) != std::string::npos, lost) << log.substr(0, 300);
+  EXPECT_NE(log.find("burst 1 line 00000099 "), std::string::npos);
+  EXPECT_TRUE(std::regex_search(log, std::regex("stopped \\(exit code 0\\)\\.\r\n$")));
+  std::vector<std::string> warnings;
+  for (const auto& e : fake.Events()) warnings.push_back(e.strings.at(1));
+  EXPECT_EQ(warnings, lost ? std::vector<std::string>({std::string(c.warning) + " the output log \"" +
+                                                       dir.OutputLogPath() + "\"."})
+                           : std::vector<std::string>());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Log, LogFileTrouble,
+    ::testing::Values(LogTrouble{"reopen_refused", &FakePlatform::log_open_refused, ""},
+                      LogTrouble{"writes_fail", &FakePlatform::file_writes_fail, "Cannot write"},
+                      LogTrouble{"deleted_while_held", &FakePlatform::log_delete_pending, "Cannot open"}),
+    [](const ::testing::TestParamInfo<LogTrouble>& info) { return std::string(info.param.name); });
+
+// A stop during a burst into a log that stalls: the queue fills and, a second
+// later, output is dropped, but the host's lines are not, and the note of
+// what was dropped stands on a line of its own.
+TEST_F(Service, HostLinesOutlastABurstIntoAStalledLog) {
+  VmWorkDir dir("stalled_log", "burst=209715200:handle:100\n");
+  StoreOptions(dir.WorkDirEntry());
+  fake.redirect_std_handles = true;
+  std::thread service(ServiceThread);
+  ASSERT_TRUE(dir.WaitFor("burst-start", 10s)) << dir.Problems();
+  fake.file_writes_held = true;
+  Sleep(2500);  // the queue is full, and output has been dropped for a while
+  Control(SERVICE_CONTROL_STOP);
+  Sleep(500);
+  fake.file_writes_held = false;
+  ASSERT_TRUE(fake.WaitForProcessEnd(20000)) << dir.Problems();
+  service.detach();
+  const std::string log = dir.OutputLog();
+  EXPECT_NE(log.find(" Ostrel Server is stopping.\r\n"), std::string::npos);
+  EXPECT_TRUE(std::regex_search(log, std::regex("stopped \\(exit code 0\\)\\.\r\n$")));
+  const std::size_t note = log.find(" Ostrel Server dropped ");
+  ASSERT_NE(note, std::string::npos);
+  EXPECT_EQ(log.rfind('\n', note) + 20, note) << "the note does not begin a line";
+}
+
+// While nothing is written, the host's threads wait: at most one of them
+// wakes once a second (the flusher's look at the streams).
+TEST_F(Service, IdleLoggerWakesAtMostOnceASecond) {
+  VmWorkDir dir("idle", "threads=0\n");
+  StoreOptions(dir.WorkDirEntry());
+  std::thread service(ServiceThread);
+  ASSERT_TRUE(dir.WaitFor("main-returned", 10s)) << dir.Problems();
+  Sleep(1500);
+  const int before = fake.wakes.load();
+  Sleep(4000);
+  EXPECT_LE(fake.wakes.load() - before, 5);
+  Control(SERVICE_CONTROL_STOP);
+  ASSERT_TRUE(fake.WaitForProcessEnd(10000)) << dir.Problems();
+  service.detach();
 }
 
 TEST_F(Service, NoHandlerHandleMeansNothingIsReported) {
