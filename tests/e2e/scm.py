@@ -146,9 +146,11 @@ class ScmClient:
         """DeleteFile of a file, as a Windows program deletes it: the error code."""
         return self.reply("deletefile", win_path(path))["error"]
 
-    def hold(self, path):
-        """A reader that holds the file without sharing deletion, until released."""
-        return Holder(self.wine.popen(self.exe, ["hold", win_path(path)], env_extra=CLIENT_ENV, stdin=subprocess.PIPE))
+    def hold(self, path, write=False):
+        """A reader that holds the file without sharing deletion, until released;
+        with `write` it opened it for writing too."""
+        args = ["hold", win_path(path)] + (["write"] if write else [])
+        return Holder(self.wine.popen(self.exe, args, env_extra=CLIENT_ENV, stdin=subprocess.PIPE))
 
     def remove_service(self):
         """Stops and deletes the service if it is installed, and forgets its event source."""

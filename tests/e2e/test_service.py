@@ -88,7 +88,7 @@ def event_code(event):
 
 @pytest.mark.i686
 def test_service_runs_the_application_until_stopped(service):
-    workdir = service.host.workdir()
+    workdir = service.host.workdir({"main_says": "testvm: main speaks"})
     options = ["-Dsvc=1", "/Dslash=2", "-Xmx32m"]
     arguments = ["first", "second arg", 'say "hi"', "-", "x\\y"]
     # Empty entries are dropped; the working directory may come anywhere.
@@ -104,6 +104,8 @@ def test_service_runs_the_application_until_stopped(service):
     assert transcript.main_args() == arguments
     assert transcript.events("cwd") == [(workdir.win, workdir.win)]
 
+    # What main left in msvcrt's buffer reaches the log while the service runs.
+    assert wait_for(lambda: b"testvm: main speaks" in workdir.output_log.read_bytes(), 5)
     interrogated = service.scm.control("interrogate")
     assert [(r["error"], r["state"], r["checkpoint"]) for r in interrogated] == [(0, RUNNING, 0)]
     assert service.scm.control("stop")[0]["error"] == 0
@@ -118,7 +120,7 @@ def test_service_runs_the_application_until_stopped(service):
     assert process.events == []
     assert not workdir.transcript().has("unload"), "the VM library was unloaded under its threads"
     assert workdir.transcript().events("system-exit") == [("0",)]
-    assert log_lines(workdir) == [LOG_START, *STOP_LOG, stop_line(0)]
+    assert log_lines(workdir) == [LOG_START, "testvm: main speaks", *STOP_LOG, stop_line(0)]
 
 
 # code: the failure's own code (ERROR_FILE_NOT_FOUND, ERROR_EXCEPTION_IN_SERVICE,
@@ -374,6 +376,8 @@ def test_output_log_is_rotated_at_the_start(service, before):
     new_log = [LOG_START, *VM_STREAMS, stop_line(0)]
     shifted = before == 10 * MiB
     assert [g.read_bytes() for g in generations[1:]] == [b"generation %d\n" % n for n in range(2 - shifted, 6 - shifted)]
+    assert sorted(p.name for p in workdir.path.glob("OstrelServer.log*")) == \
+        ["OstrelServer.log"] + [g.name for g in generations], "five generations and nothing else"
     if before == "a folder":
         assert process.warnings == [(f"{SERVICE_NAME} : WARNING : 5",
                                      f'Cannot open the output log "{workdir.win}\\OstrelServer.log".')]
@@ -456,11 +460,14 @@ def test_a_reader_that_holds_the_log_puts_its_rotation_off(service):
     it grows past 10 MiB, and rotates at the next MiB once the reader let go."""
     workdir = service.host.workdir({"burst": [f"{MiB * 5 // 2}:handle:100", f"{MiB * 3 // 2}:handle:100:go"]})
     workdir.output_log.write_bytes(b"y" * (9 * MiB - 1) + b"\n")
-    holder = service.scm.hold(workdir.output_log)
+    for n in (1, 2):
+        (workdir.path / f"OstrelServer.log.{n}").write_bytes(b"generation %d\n" % n)
+    # A reader may hold it for writing too: the host shares writing.
+    holder = service.scm.hold(workdir.output_log, write=True)
     install_entries(service, workdir.entry)
     assert service.start_service() == 0
     workdir.wait_for_event("burst-done", timeout=120)
-    assert not (workdir.path / "OstrelServer.log.1").exists()
+    assert (workdir.path / "OstrelServer.log.1").read_bytes() == b"generation 1\n"
     holder.release()
     (workdir.vm_dir / "go").touch()
     assert wait_for(lambda: len(workdir.transcript().events("burst-done")) == 2, 120)
@@ -471,6 +478,66 @@ def test_a_reader_that_holds_the_log_puts_its_rotation_off(service):
     assert 12 * MiB <= old.stat().st_size < 12 * MiB + 200
     lines = log_lines(old) + log_lines(workdir)
     assert [line for line in lines if line.startswith("burst")] == burst_lines(0, MiB * 5 // 2) + burst_lines(1, MiB * 3 // 2)
+    # The refused tries shifted nothing: the older generations moved up once.
+    assert [(workdir.path / f"OstrelServer.log.{n}").read_bytes() for n in (2, 3)] == [b"generation 1\n",
+                                                                                       b"generation 2\n"]
+    assert not (workdir.path / "OstrelServer.log.4").exists()
+
+
+# A reader that holds a generation without sharing deletion stops the shift
+# where it meets it; the log grows on, and once the reader lets go the shift
+# ends (here at the stop): every line is still somewhere, only the oldest
+# generation is dropped, and nothing waits as .0.
+@pytest.mark.parametrize("held", [1, 5])
+def test_a_reader_that_holds_a_generation_loses_no_line(service, held):
+    size = 21 * MiB
+    workdir = service.host.workdir({"burst": f"{size}:stderr:1"})
+    for n in range(1, 6):
+        (workdir.path / f"OstrelServer.log.{n}").write_bytes(b"generation %d\n" % n)
+    holder = service.scm.hold(workdir.path / f"OstrelServer.log.{held}")
+    install_entries(service, workdir.entry)
+    assert service.start_service() == 0
+    workdir.wait_for_event("burst-done", timeout=120)
+    holder.release()
+    assert service.scm.control("stop")[0]["error"] == 0
+    service.scm.wait(STOPPED)
+
+    names = sorted(p.name for p in workdir.path.glob("OstrelServer.log*"))
+    assert names == ["OstrelServer.log"] + [f"OstrelServer.log.{n}" for n in range(1, 6)]
+    assert [(workdir.path / f"OstrelServer.log.{n}").read_bytes() for n in range(2, 6)] == \
+        [b"generation %d\n" % n for n in range(1, 5)]
+    lines = log_lines(workdir.path / "OstrelServer.log.1") + log_lines(workdir)
+    assert [line for line in lines if line.startswith("burst")] == burst_lines(0, size)
+    assert lines[-1] == stop_line(0)
+
+
+def test_the_end_leaves_no_writer_waiting(service):
+    """The C runtime's exit while a thread writes through msvcrt's stderr: after
+    the stop line the pipe is closed, so the writer's next write fails instead
+    of waiting, with the stream's lock held, for a reader that is gone, and
+    the exit's own flush can have that lock: the process ends."""
+    workdir = service.host.workdir({"burst": f"{1024 * MiB}:stderr:1", "crt_exit": "3:500"})
+    install_entries(service, workdir.entry)
+    assert service.start_service() == 0
+    assert service.scm.wait(STOPPED, timeout=30)["exit"] == ERROR_PROCESS_ABORTED
+    # A process that does not end (a zombie whose threads wait) keeps its deleted service.
+    service.scm.remove_service()
+    assert log_lines(workdir)[-1] == stop_line(ERROR_PROCESS_ABORTED)
+
+
+def test_a_line_is_never_cut_at_a_rotation(service):
+    """A line whose first part crosses 10 MiB and whose end comes more than a
+    second later stays whole in the rotated log."""
+    workdir = service.host.workdir({"split_line": 1200})
+    workdir.output_log.write_bytes(b"y" * (10 * MiB - 60) + b"\n")  # the start line takes it to 16 bytes short
+    install_entries(service, workdir.entry)
+    service.start()
+    workdir.wait_for_event("main-returned")
+    assert service.scm.control("stop")[0]["error"] == 0
+    service.scm.wait(STOPPED)
+    old = workdir.path / "OstrelServer.log.1"
+    assert old.read_bytes().endswith(b"\ntestvm: a line begun and ended\n")
+    assert log_lines(workdir) == [*STOP_LOG, stop_line(0)]
 
 
 def test_a_log_deleted_while_the_service_runs_begins_again(service):

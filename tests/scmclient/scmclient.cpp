@@ -30,7 +30,7 @@
 //                                              translation and its strings
 //   scmclient resource <file> <type> <id>      a resource's data (hex), numbered
 //                                              type and id (24 1: the manifest)
-//   scmclient hold <path>                      opens the file so that nobody can
+//   scmclient hold <path> [write]              opens the file so that nobody can
 //                                              rename or delete it (state=held),
 //                                              until standard input ends
 //                                              (state=released)
@@ -424,9 +424,10 @@ int CmdResource(const char* file, const char* type_text, const char* id_text) {
 
 // A reader that shares the file for reading and writing but not for deletion,
 // as an editor or a virus scanner holds a log: a rename of it fails meanwhile.
-int CmdHold(const char* path) {
-  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+// With "write", it opens the file for writing too, as some editors do.
+int CmdHold(const char* path, bool write) {
+  HANDLE file = CreateFileA(path, GENERIC_READ | (write ? GENERIC_WRITE : 0), FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return Print(GetLastError());
   Print(0, Field("state", std::string("held")));
   while (std::getchar() != EOF) continue;
@@ -453,7 +454,7 @@ int Usage() {
                        " wait <service> <state> <ms> | regkey <key> | regvalue <key> <name> |"
                        " setvalue <key> <name> <type> <hex> | deletekey <key>... | lockkey <key> | errtext <code> |"
                        " message <file> <id> <insert>... | version <file> | resource <file> <type> <id> |"
-                       " loadlib <path> | hold <path> | deletefile <path> | sleep\n");
+                       " loadlib <path> | hold <path> [write] | deletefile <path> | sleep\n");
   return 2;
 }
 
@@ -481,7 +482,8 @@ int main(int argc, char** argv) {
   }
   if (command == "errtext" && argc == 3) return CmdErrText(argv[2]);
   if (command == "loadlib" && argc == 3) return CmdLoadLibrary(argv[2]);
-  if (command == "hold" && argc == 3) return CmdHold(argv[2]);
+  if (command == "hold" && (argc == 3 || (argc == 4 && std::string(argv[3]) == "write")))
+    return CmdHold(argv[2], argc == 4);
   if (command == "deletefile" && argc == 3) return CmdDeleteFile(argv[2]);
   if (command == "regkey" && argc == 3) return CmdRegKey(argv[2]);
   if (command == "regvalue" && argc == 4) return CmdRegValue(argv[2], argv[3]);

@@ -81,6 +81,7 @@ struct Scenario {
     bool handles = false;
     bool closeStdout = false;
     std::string mainSays;  // empty: main says nothing
+    long splitLineMs = -1;  // -1: main writes no line in two parts
     DWORD createDelayMs = 0;
     enum class End { None, Exit, Abort, CrtExit, RuntimeExit };  // CrtExit: msvcrt's exit, no hook; RuntimeExit: the runtime library's
     End createEnd = End::None;

@@ -130,6 +130,11 @@ void applySetting(int lineNo, const std::string& key, const std::string& value) 
         } else {
             bad();
         }
+    } else if (key == "split_line") {
+        if (parseInteger(value, n) && n >= 0 && n <= 600000)
+            s.splitLineMs = static_cast<long>(n);
+        else
+            bad();
     } else if (key == "main_says") {
         if (!value.empty())
             s.mainSays = value;

@@ -349,6 +349,14 @@ void runMain(Env* e, const std::vector<Obj*>& args) {
     // Into msvcrt's stdout buffer, which the host shares: whether it comes out
     // before the host's own lines depends on the host flushing it.
     if (!s.mainSays.empty()) std::fputs((s.mainSays + "\n").c_str(), stdout);
+    if (s.splitLineMs >= 0) {
+        // One line in two writes of the standard output handle, a while apart.
+        HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+        DWORD written = 0;
+        WriteFile(out, "testvm: a line begun ", 21, &written, nullptr);
+        Sleep(static_cast<DWORD>(s.splitLineMs));
+        WriteFile(out, "and ended\n", 10, &written, nullptr);
+    }
     emitCurrentDirectory();
     emit({"main-args", decimal(static_cast<long long>(args.size()))});
     for (std::size_t i = 0; i < args.size(); ++i)
