@@ -48,10 +48,7 @@ struct StandardInformation {
   BOOLEAN directory;
 };
 struct IoStatusBlock {
-  union {
-    LONG status;
-    void* pointer;
-  };
+  ULONG_PTR status;  // a status in a pointer-sized place
   ULONG_PTR information;
 };
 using QueryInformationFile = LONG(NTAPI*)(HANDLE, IoStatusBlock*, void*, ULONG, int);

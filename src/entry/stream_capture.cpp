@@ -96,19 +96,16 @@ bool CaptureStandardStreams(HANDLE pipe) {
   return whole;
 }
 
-
 bool StandardStreamsHoldText() {
 #if defined(__MSVCRT__) && !defined(_UCRT)
   // msvcrt.dll's FILE is part of its binary interface: _ptr runs ahead of
   // _base while the buffer holds text. Read without the lock: a look only.
-  for (FILE* stream : {stdout, stderr}) {
+  const auto holds = [](FILE* stream) {
     const char* volatile base = stream->_base;
     const char* volatile at = stream->_ptr;
-    if (base != nullptr && at != base) {
-      return true;
-    }
-  }
-  return false;
+    return base != nullptr && at != base;
+  };
+  return holds(stdout) || holds(stderr);
 #else
   return true;  // nothing to look at: taken to hold some
 #endif
