@@ -49,6 +49,10 @@ constexpr DWORD kQuietFlushPeriod = 1000;
 // hold for good, and the control handler and the bound's end must not wait.
 constexpr DWORD kLineWaitBound = 200;
 constexpr DWORD kFinishBound = 2000;
+// A later end waits this long for the claimant's report, and the service asks
+// Windows for as much after the application's bound: enough for the log's end
+// and a host line before it (the bound's warning).
+static_assert(kFinishBound + 2 * kLineWaitBound < kEndReportBound, "the end's report outlasts the log's end");
 
 // A line of the host's or the VM's words, waiting for the reader to queue it
 // after everything that was in the pipe when its writer asked: the reader

@@ -27,6 +27,16 @@ Lock status_lock;
 
 constexpr std::size_t kStopLineSize = 96;
 
+// 0 until the system's version has been looked at, then 1 (no preshutdown) or 2.
+std::atomic<int> preshutdown_known{0};
+
+// The controls the service may accept once started: the stop and the shutdown
+// controls, and where the system has it the preshutdown control, which comes
+// before the shutdown with the time the service was installed with.
+std::uint32_t OfferedControls() {
+  return kAcceptStop | kAcceptShutdown | (SystemHasPreshutdown() ? kAcceptPreshutdown : 0);
+}
+
 // Updates the record and sends it; the caller holds the lock. Once STOPPED has
 // been sent, every later report (a stop control or an interrogate that raced
 // with the end of the run, a VM exit that raced with a stop) is dropped: the
@@ -35,7 +45,7 @@ BOOL SendStatusLocked(DWORD state, DWORD exit_code, DWORD specific_code, DWORD w
   if (service_status.dwCurrentState == SERVICE_STOPPED) {
     return TRUE;
   }
-  const StatusFields fields = NextStatusFields(state, &checkpoint_counter);
+  const StatusFields fields = NextStatusFields(state, OfferedControls(), &checkpoint_counter);
   service_status.dwCurrentState = state;
   service_status.dwWin32ExitCode = exit_code;
   service_status.dwServiceSpecificExitCode = specific_code;
@@ -69,6 +79,22 @@ int ReportStatus(DWORD state, DWORD exit_code, DWORD specific_code, DWORD wait_h
 }  // namespace
 
 void EnterConsoleMode() { console_mode = true; }
+
+bool SystemHasPreshutdown() {
+  int known = preshutdown_known.load();
+  if (known == 0) {
+    // The true version: the manifest names the systems the host knows (from
+    // Windows 7 on), so a later Windows does not pose as an older one. How
+    // Windows XP answers the preshutdown flag or setting is not relied on.
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof(version);
+    const DWORD error = GetLastError();
+    known = GetVersionExA(&version) && version.dwMajorVersion >= 6 ? 2 : 1;
+    SetLastError(error);
+    preshutdown_known.store(known);
+  }
+  return known == 2;
+}
 
 bool IsConsoleMode() { return console_mode; }
 

@@ -14,6 +14,12 @@ bool IsConsoleMode();
 /// The wait hint of the two START_PENDING reports of a run, in milliseconds.
 constexpr DWORD kStartWaitHint = 3000;
 
+/// True where the system has the preshutdown control and the service's
+/// preshutdown timeout (Windows Vista and later: major version 6 on). Decided
+/// from the system's version the first time it is asked, the same for the
+/// rest of the process. Any thread.
+bool SystemHasPreshutdown();
+
 /// The system error code captured by the most recent ReportError in service
 /// mode; 0 until then. The exit code of the final STOPPED report.
 DWORD LastErrorCode();
@@ -58,7 +64,9 @@ void InitServiceStatus(SERVICE_STATUS_HANDLE handle);
 SERVICE_STATUS* ServiceStatusRecord();
 
 /// Updates the status record (state, exit code, wait hint, the controls accepted
-/// and the checkpoint) and hands it to SetServiceStatus. Nonzero on success;
+/// and the checkpoint) and hands it to SetServiceStatus. Every state but
+/// START_PENDING accepts the stop and the shutdown controls, and the
+/// preshutdown control where the system has it. Nonzero on success;
 /// 0 when SetServiceStatus failed, which is reported as "SetServiceStatus".
 /// Console mode: returns 1 at once and touches nothing. Any thread: reports are
 /// serialised. Once STOPPED has been sent nothing more is sent (the call then

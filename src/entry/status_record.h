@@ -11,6 +11,7 @@ constexpr std::uint32_t kStateStopPending = 3;
 constexpr std::uint32_t kStateRunning = 4;
 constexpr std::uint32_t kAcceptStop = 1;
 constexpr std::uint32_t kAcceptShutdown = 4;
+constexpr std::uint32_t kAcceptPreshutdown = 0x100;
 
 struct StatusFields {
   std::uint32_t controls_accepted;
@@ -20,7 +21,8 @@ struct StatusFields {
 /// The controls accepted and the checkpoint of a report of `state`. Pending
 /// states take the checkpoint from `*counter` and advance it; RUNNING and
 /// STOPPED carry checkpoint 0 and leave the counter alone. Nothing is accepted
-/// while START_PENDING; the stop and the shutdown controls in every other state.
-StatusFields NextStatusFields(std::uint32_t state, std::uint32_t* counter);
+/// while START_PENDING; `offered` (the controls the system has for the
+/// service, kAccept... flags) in every other state.
+StatusFields NextStatusFields(std::uint32_t state, std::uint32_t offered, std::uint32_t* counter);
 
 #endif

@@ -1,3 +1,4 @@
+#include "entry/reporting.h"
 #include "jvmhost/jvm_host.h"
 #include "jvmhost/process_end.h"
 
@@ -18,9 +19,12 @@ BOOL WINAPI HostConsoleHandler(DWORD event) {
     case CTRL_SHUTDOWN_EVENT:
       // Returning at once would cut off the run's own ending and the
       // application's; while a VM exit ends the process, it ends with the VM's
-      // code rather than with Windows' own.
+      // code rather than with Windows' own. A service's end, which a
+      // preshutdown or a stop control may have begun before the event, is
+      // given the whole of its time: the service process is Windows' to end
+      // when its own time is up.
       ShutdownHost();
-      HoldOnWhileTheProcessEnds(kCloseHoldOnMs);
+      HoldOnWhileTheProcessEnds(event == CTRL_SHUTDOWN_EVENT && !IsConsoleMode() ? kServiceEndBound : kCloseHoldOnMs);
       return TRUE;
     case CTRL_LOGOFF_EVENT:
       // Swallowed: a logoff must not end a service, nor reach the VM's handler,

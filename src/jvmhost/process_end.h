@@ -5,6 +5,8 @@
 
 #include <jni.h>
 
+#include "entry/end_claim.h"
+
 // How the process ends, every way: the stop requests and the run's wait, the
 // application's own end (System.exit on a stop, within a bound), the VM's ends
 // through its hooks, the host's ends, and the console handlers' wait. Whoever
@@ -21,6 +23,11 @@
 constexpr DWORD kApplicationEndBound = OSTREL_APPLICATION_END_BOUND_MS;
 /// The wait hint of the STOP_PENDING reports while the stop goes on.
 constexpr DWORD kStopWaitHint = 3000;
+/// The most a service's end takes from its stop on: the application's bound,
+/// then the end's report (the output log's last lines and STOPPED). What the
+/// service asks Windows to wait for it at a shutdown (its preshutdown timeout),
+/// and what a shutdown event holds the service process for.
+constexpr DWORD kServiceEndBound = kApplicationEndBound + kEndReportBound;
 
 // ---- The run (the run thread)
 

@@ -7,8 +7,14 @@
 #include "launch/registry_value.h"
 #include "launch/stored_options.h"
 
+// The headers name the preshutdown control only for Windows Vista and later.
+#ifndef SERVICE_CONTROL_PRESHUTDOWN
+#define SERVICE_CONTROL_PRESHUTDOWN 0x0000000F
+#endif
+
 void WINAPI HostServiceMain(DWORD /*argc*/, LPSTR* /*argv*/) {
-  SERVICE_STATUS_HANDLE handle = RegisterServiceCtrlHandlerA(kServiceName, HostCtrlHandler);
+  // The extended handler: only it is given the preshutdown control.
+  SERVICE_STATUS_HANDLE handle = RegisterServiceCtrlHandlerExA(kServiceName, HostCtrlHandler, nullptr);
   if (handle == nullptr) {
     return;  // no status can be reported without it
   }
@@ -31,9 +37,12 @@ void WINAPI HostServiceMain(DWORD /*argc*/, LPSTR* /*argv*/) {
   EndTheServiceRun();
 }
 
-void WINAPI HostCtrlHandler(DWORD control) {
-  // Windows' shutdown stops the service as an administrator's stop does.
-  if (control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_SHUTDOWN) {
+DWORD WINAPI HostCtrlHandler(DWORD control, DWORD /*event_type*/, LPVOID /*event_data*/, LPVOID /*context*/) {
+  // Windows' shutdown stops the service as an administrator's stop does; the
+  // preshutdown control comes before it, where Windows then waits for the
+  // service up to its preshutdown timeout while it reports STOP_PENDING.
+  if (control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_SHUTDOWN ||
+      control == SERVICE_CONTROL_PRESHUTDOWN) {
     // A second stop does nothing more. STOP_PENDING goes out before the run is
     // told, so the manager never sees STOPPED overtaken by a late STOP_PENDING.
     // The stop itself returns at once.
@@ -41,7 +50,10 @@ void WINAPI HostCtrlHandler(DWORD control) {
       ReportServiceStatus(SERVICE_STOP_PENDING, 0, 0);
       CarryOutShutdown();
     }
-    return;
+    return NO_ERROR;
   }
+  // Every other control, the interrogation included, is answered by the
+  // report of the current state.
   ReportCurrentServiceStatus();
+  return NO_ERROR;
 }

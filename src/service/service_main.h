@@ -9,9 +9,10 @@
 /// service control manager are ignored.
 void WINAPI HostServiceMain(DWORD argc, LPSTR* argv);
 
-/// The service control handler, on the dispatcher thread: the stop and the
-/// shutdown controls stop the host; every other control re-reports the current
-/// state. Returns at once.
-void WINAPI HostCtrlHandler(DWORD control);
+/// The service control handler (a HandlerEx), on the dispatcher thread: the
+/// stop, the shutdown and the preshutdown controls stop the host, the first of
+/// them alone; every other control re-reports the current state. Returns at
+/// once, NO_ERROR for every control. The event type and data are not used.
+DWORD WINAPI HostCtrlHandler(DWORD control, DWORD event_type, LPVOID event_data, LPVOID context);
 
 #endif

@@ -20,7 +20,8 @@ HANDLE WINAPI FakeCreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL manual_res
 DWORD WINAPI FakeFormatMessageA(DWORD flags, LPCVOID source, DWORD message_id, DWORD language_id, LPSTR buffer,
                                 DWORD size, va_list* arguments);
 HLOCAL WINAPI FakeLocalFree(HLOCAL memory);
-SERVICE_STATUS_HANDLE WINAPI FakeRegisterServiceCtrlHandlerA(LPCSTR name, LPHANDLER_FUNCTION handler);
+SERVICE_STATUS_HANDLE WINAPI FakeRegisterServiceCtrlHandlerExA(LPCSTR name, LPHANDLER_FUNCTION_EX handler,
+                                                               LPVOID context);
 UINT WINAPI FakeSetErrorMode(UINT mode);
 HMODULE WINAPI FakeLoadLibraryA(LPCSTR path);
 HMODULE WINAPI FakeLoadLibraryExA(LPCSTR path, HANDLE file, DWORD flags);
@@ -46,6 +47,9 @@ FARPROC WINAPI FakeGetProcAddress(HMODULE module, LPCSTR name);
 DWORD WINAPI FakeWaitForSingleObject(HANDLE handle, DWORD timeout);
 DWORD WINAPI FakeWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL all, DWORD timeout);
 void WINAPI FakeSleep(DWORD milliseconds);
+// The service's configuration beyond CreateService, and the system's version.
+BOOL WINAPI FakeChangeServiceConfig2A(SC_HANDLE service, DWORD level, LPVOID info);
+BOOL WINAPI FakeGetVersionExA(LPOSVERSIONINFOA version);
 
 #define SetServiceStatus FakeSetServiceStatus
 #define RegisterEventSourceA FakeRegisterEventSourceA
@@ -55,7 +59,7 @@ void WINAPI FakeSleep(DWORD milliseconds);
 #define CreateEventA FakeCreateEventA
 #define FormatMessageA FakeFormatMessageA
 #define LocalFree FakeLocalFree
-#define RegisterServiceCtrlHandlerA FakeRegisterServiceCtrlHandlerA
+#define RegisterServiceCtrlHandlerExA FakeRegisterServiceCtrlHandlerExA
 #define SetErrorMode FakeSetErrorMode
 #define LoadLibraryA FakeLoadLibraryA
 #define LoadLibraryExA FakeLoadLibraryExA
@@ -77,5 +81,7 @@ void WINAPI FakeSleep(DWORD milliseconds);
 #define WaitForSingleObject FakeWaitForSingleObject
 #define WaitForMultipleObjects FakeWaitForMultipleObjects
 #define Sleep FakeSleep
+#define ChangeServiceConfig2A FakeChangeServiceConfig2A
+#define GetVersionExA FakeGetVersionExA
 
 #endif

@@ -35,7 +35,12 @@ void FakePlatform::Reset() {
   format_message_buffers.clear();
   local_frees.clear();
   handler_names.clear();
-  service_handler = nullptr;
+  service_handler = {};
+  system_major = 0;
+  system_minor = 0;
+  version_queries = 0;
+  service_configs.clear();
+  preshutdown_config_error = 0;
   status_calls.clear();
   events.clear();
   event_sources_opened.clear();
@@ -193,7 +198,8 @@ HLOCAL WINAPI FakeLocalFree(HLOCAL memory) {
   return ::LocalFree(memory);
 }
 
-SERVICE_STATUS_HANDLE WINAPI FakeRegisterServiceCtrlHandlerA(LPCSTR name, LPHANDLER_FUNCTION handler) {
+SERVICE_STATUS_HANDLE WINAPI FakeRegisterServiceCtrlHandlerExA(LPCSTR name, LPHANDLER_FUNCTION_EX handler,
+                                                               LPVOID context) {
   DWORD early_control = 0;
   {
     std::lock_guard<std::mutex> lock(fake.mutex);
@@ -202,11 +208,11 @@ SERVICE_STATUS_HANDLE WINAPI FakeRegisterServiceCtrlHandlerA(LPCSTR name, LPHAND
       SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
       return nullptr;
     }
-    fake.service_handler = handler;
+    fake.service_handler = {handler, context};
     early_control = fake.control_during_registration;
   }
   // The dispatcher may deliver a control before the registration has returned.
-  if (early_control != 0) handler(early_control);
+  if (early_control != 0) fake.service_handler(early_control);
   return reinterpret_cast<SERVICE_STATUS_HANDLE>(static_cast<INT_PTR>(0x5E5));
 }
 
@@ -425,4 +431,34 @@ int FakeFflush(FILE* stream) {
 FILE* FakeFreopen(const char* path, const char* mode, FILE* stream) {
   Redirected(std::string("freopen ") + path + " " + mode);
   return stream;
+}
+
+BOOL WINAPI FakeChangeServiceConfig2A(SC_HANDLE service, DWORD level, LPVOID info) {
+  constexpr DWORD kPreshutdownLevel = 7;  // SERVICE_CONFIG_PRESHUTDOWN_INFO
+  DWORD error = 0;
+  {
+    std::lock_guard<std::mutex> lock(fake.mutex);
+    fake.service_configs.push_back({level, level == kPreshutdownLevel ? *static_cast<DWORD*>(info) : 0});
+    if (level == kPreshutdownLevel) error = fake.preshutdown_config_error;
+  }
+  if (error != 0) {
+    SetLastError(error);
+    return FALSE;
+  }
+  return ::ChangeServiceConfig2A(service, level, info);
+}
+
+BOOL WINAPI FakeGetVersionExA(LPOSVERSIONINFOA version) {
+  std::lock_guard<std::mutex> lock(fake.mutex);
+  ++fake.version_queries;
+  if (fake.system_major == 0) return ::GetVersionExA(version);
+  // Only what a caller of the plain structure may read.
+  const DWORD size = version->dwOSVersionInfoSize;
+  *version = OSVERSIONINFOA{};
+  version->dwOSVersionInfoSize = size;
+  version->dwMajorVersion = fake.system_major;
+  version->dwMinorVersion = fake.system_minor;
+  version->dwBuildNumber = 2600;
+  version->dwPlatformId = VER_PLATFORM_WIN32_NT;
+  return TRUE;
 }

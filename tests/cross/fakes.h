@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstddef>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -38,6 +39,23 @@ struct LoadCall {
   bool extended;  // LoadLibraryExA
   DWORD flags;
   UINT error_mode;  // the process's error mode at the call
+};
+
+// The service's control handler as the registration gave it: called as the
+// dispatcher calls a HandlerEx, with no event type or data and the context
+// given at the registration.
+struct ServiceHandler {
+  LPHANDLER_FUNCTION_EX routine = nullptr;
+  LPVOID context = nullptr;
+  DWORD operator()(DWORD control) const { return routine(control, 0, nullptr, context); }
+  bool operator==(std::nullptr_t) const { return routine == nullptr; }
+  bool operator!=(std::nullptr_t) const { return routine != nullptr; }
+};
+
+// A ChangeServiceConfig2A call: its level, and the timeout of a preshutdown one.
+struct ServiceConfigCall {
+  DWORD level;
+  DWORD preshutdown_timeout;
 };
 
 struct FakePlatform {
@@ -89,7 +107,15 @@ struct FakePlatform {
   std::vector<HLOCAL> format_message_buffers;  // what FormatMessageA allocated
   std::vector<HLOCAL> local_frees;
   std::vector<std::string> handler_names;
-  LPHANDLER_FUNCTION service_handler = nullptr;
+  ServiceHandler service_handler;
+  // When nonzero, GetVersionExA reports this system version (5.1: Windows XP).
+  DWORD system_major = 0;
+  DWORD system_minor = 0;
+  int version_queries = 0;
+  // Every ChangeServiceConfig2A call; a preshutdown one fails with
+  // preshutdown_config_error when it is set, the others go to the system.
+  std::vector<ServiceConfigCall> service_configs;
+  DWORD preshutdown_config_error = 0;
   // The last error seen by RegisterEventSourceA: proves the order of capture.
   DWORD error_at_register = 0;
   std::vector<UINT> error_modes;  // every SetErrorMode argument

@@ -10,6 +10,7 @@
 #include <regex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "entry/names.h"
@@ -18,6 +19,7 @@
 #include "jvmhost/jvm_host.h"
 #include "jvmhost/process_end.h"
 #include "launch/registry_value.h"
+#include "service/install.h"
 #include "vm_workdir.h"
 
 namespace {
@@ -45,7 +47,10 @@ constexpr DWORD kStart = SERVICE_START_PENDING;
 constexpr DWORD kRunning = SERVICE_RUNNING;
 constexpr DWORD kStopping = SERVICE_STOP_PENDING;
 constexpr DWORD kStopped = SERVICE_STOPPED;
-constexpr DWORD kStop = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN;
+// What a started service accepts: Windows since Vista (Wine among them) has
+// the preshutdown control too, Windows XP only the stop and the shutdown.
+constexpr DWORD kStop = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN | SERVICE_ACCEPT_PRESHUTDOWN;
+constexpr DWORD kStopOnXp = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN;
 
 void ServiceThread() { HostServiceMain(0, nullptr); }
 
@@ -93,7 +98,7 @@ class Service : public ::testing::Test {
 
   static void Control(DWORD control) {
     ASSERT_NE(fake.service_handler, nullptr);
-    fake.service_handler(control);
+    EXPECT_EQ(fake.service_handler(control), static_cast<DWORD>(NO_ERROR)) << control;
   }
 
   // A stop ends a started application through System.exit(0), whose exit hook
@@ -108,13 +113,27 @@ class Service : public ::testing::Test {
 
 const std::string kTime = "\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2} ";
 
-// Windows' shutdown stops the service as an administrator's stop does.
-class NormalRun : public Service, public ::testing::WithParamInterface<DWORD> {};
+// Windows' shutdown and preshutdown stop the service as an administrator's
+// stop does; a second of them, while the hooks run, does nothing more.
+struct ControlCase {
+  const char* name;
+  DWORD control;
+  DWORD second;
+  const char* hooks;   // the scenario's shutdown hooks: longer than a second gives progress
+  DWORD system_major;  // 0: the system's own (Wine's, later than Vista)
+  DWORD accepted;
+  bool progress;
+};
+
+class NormalRun : public Service, public ::testing::WithParamInterface<ControlCase> {};
 
 TEST_P(NormalRun, ReportsTheWholeSequence) {
+  const ControlCase& c = GetParam();
+  fake.system_major = c.system_major;
+  fake.system_minor = 1;
   // A control that comes before the first report finds no state to repeat.
   fake.control_during_registration = SERVICE_CONTROL_INTERROGATE;
-  VmWorkDir dir("service_normal", "exit_hooks=500\n");
+  VmWorkDir dir(std::string("service_normal_") + c.name, c.hooks);
   fake.log_path = dir.OutputLogPath();
   fake.local_time = {7, 1, 0, 2, 3, 4, 5, 0};  // every field one digit: the log pads them
   StoreOptions("-Xmx64m|" + dir.WorkDirEntry() + "|first arg|/Dx=1");
@@ -124,18 +143,19 @@ TEST_P(NormalRun, ReportsTheWholeSequence) {
   std::thread service(ServiceThread);
   ASSERT_TRUE(dir.WaitFor("main-returned", 10s)) << dir.Problems();
   Control(SERVICE_CONTROL_INTERROGATE);
-  Control(GetParam());
-  StopEndsTheProcess(service, SERVICE_CONTROL_STOP);  // a second stop, while the hooks run, does nothing more
+  Control(c.control);
+  StopEndsTheProcess(service, c.second);
   EXPECT_NE(fake.watched_at_stop_pending.find("main-returned"), std::string::npos);
   EXPECT_EQ(fake.watched_at_stop_pending.find("system-exit"), std::string::npos) << "the run was told before";
 
   EXPECT_EQ(fake.handler_names, std::vector<std::string>({"OstrelServer"}));
-  EXPECT_EQ(Records(), std::vector<Record>({{kStart, 0, 0, 1, 3000},
-                                            {kStart, 0, 0, 2, 3000},
-                                            {kRunning, kStop, 0, 0, 0},
-                                            {kRunning, kStop, 0, 0, 0},
-                                            {kStopping, kStop, 0, 3, 0},
-                                            {kStopped, kStop, 0, 0, 0}}));
+  std::vector<Record> expected = {{kStart, 0, 0, 1, 3000},      {kStart, 0, 0, 2, 3000},
+                                  {kRunning, c.accepted, 0, 0, 0}, {kRunning, c.accepted, 0, 0, 0},
+                                  {kStopping, c.accepted, 0, 3, 0}};
+  if (c.progress) expected.push_back({kStopping, c.accepted, 0, 4, kStopWaitHint});
+  expected.push_back({kStopped, c.accepted, 0, 0, 0});
+  EXPECT_EQ(Records(), expected);
+  EXPECT_EQ(fake.version_queries, 1) << "the system's version is looked at once";
   EXPECT_TRUE(fake.Events().empty());
   EXPECT_EQ(dir.Problems(), "");
   EXPECT_TRUE(dir.WaitFor("system-exit", 0ms));
@@ -165,10 +185,67 @@ TEST_P(NormalRun, ReportsTheWholeSequence) {
   EXPECT_NE(fake.std_handles[0], fake.std_handles[1]);
 }
 
-INSTANTIATE_TEST_SUITE_P(Stop, NormalRun, ::testing::Values(SERVICE_CONTROL_STOP, SERVICE_CONTROL_SHUTDOWN),
-                         [](const ::testing::TestParamInfo<DWORD>& info) {
-                           return std::string(info.param == SERVICE_CONTROL_STOP ? "stop" : "shutdown");
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Stop, NormalRun,
+    ::testing::Values(
+        ControlCase{"stop", SERVICE_CONTROL_STOP, SERVICE_CONTROL_STOP, "exit_hooks=500\n", 0, kStop, false},
+        ControlCase{"shutdown", SERVICE_CONTROL_SHUTDOWN, SERVICE_CONTROL_STOP, "exit_hooks=500\n", 0, kStop, false},
+        ControlCase{"preshutdown", SERVICE_CONTROL_PRESHUTDOWN, SERVICE_CONTROL_SHUTDOWN, "exit_hooks=1500\n", 0,
+                    kStop, true},
+        ControlCase{"preshutdown_after_stop", SERVICE_CONTROL_STOP, SERVICE_CONTROL_PRESHUTDOWN, "exit_hooks=500\n",
+                    0, kStop, false},
+        ControlCase{"windows_xp", SERVICE_CONTROL_SHUTDOWN, SERVICE_CONTROL_STOP, "exit_hooks=500\n", 5, kStopOnXp,
+                    false}),
+    [](const ::testing::TestParamInfo<ControlCase>& info) { return std::string(info.param.name); });
+
+// The install against the prefix's own service manager: where the system has
+// the setting, Windows is to wait 35 s for the service at a shutdown (the
+// application's 30 s and the end's report); a refusal is told in a line of its
+// own and the install goes on. Windows XP is not asked at all.
+struct InstallCase {
+  const char* name;
+  DWORD system_major;  // 0: the system's own
+  DWORD preshutdown_error;
+  const char* line;  // after "is installed."
+  bool sets_preshutdown;
+};
+
+class Install : public Service, public ::testing::WithParamInterface<InstallCase> {};
+
+TEST_P(Install, GivesTheServiceItsTimeAtAShutdown) {
+  const InstallCase& c = GetParam();
+  fake.system_major = c.system_major;
+  fake.preshutdown_config_error = c.preshutdown_error;
+  char program[] = "OstrelServer";
+  char command[] = "install";
+  char entries[] = "wrkdir=C:\\srv|arg";
+  char* argv[] = {program, command, entries};
+  ::testing::internal::CaptureStdout();
+  InstallService(3, argv);
+  const std::string installed = ::testing::internal::GetCapturedStdout();
+  char options[64] = {};
+  DWORD size = sizeof(options);
+  EXPECT_EQ(QueryStringValue(options, &size, HKEY_LOCAL_MACHINE, kParametersKey, kOptionsValueName), 1);
+  ::testing::internal::CaptureStdout();
+  RemoveService();
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Ostrel Server is removed.\n");
+
+  EXPECT_EQ(installed, std::string("Ostrel Server is installed.\n") + c.line);
+  EXPECT_STREQ(options, entries);
+  std::vector<std::pair<DWORD, DWORD>> configs;
+  for (const ServiceConfigCall& call : fake.service_configs) configs.emplace_back(call.level, call.preshutdown_timeout);
+  std::vector<std::pair<DWORD, DWORD>> expected = {{SERVICE_CONFIG_DESCRIPTION, 0}};
+  if (c.sets_preshutdown) expected.emplace_back(SERVICE_CONFIG_PRESHUTDOWN_INFO, 35000);
+  EXPECT_EQ(configs, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Preshutdown, Install,
+    ::testing::Values(InstallCase{"vista_and_later", 0, 0, "", true},
+                      InstallCase{"refused", 0, ERROR_ACCESS_DENIED,
+                                  "Could not set the time the service gets at a shutdown.\n", true},
+                      InstallCase{"windows_xp", 5, ERROR_ACCESS_DENIED, "", false}),
+    [](const ::testing::TestParamInfo<InstallCase>& info) { return std::string(info.param.name); });
 
 // A stop and a System.exit(3) of the application at about the same moment: one
 // STOPPED, the first one sent, and the process ends with the code of the end
@@ -181,6 +258,7 @@ struct RaceCase {
   DWORD specific;
   UINT process_code;
   bool host_ends;  // the host's own end begins before the exit comes
+  DWORD control = SERVICE_CONTROL_STOP;
 };
 
 class StopAndExit : public Service, public ::testing::WithParamInterface<RaceCase> {};
@@ -192,10 +270,10 @@ TEST_P(StopAndExit, GiveOneStopped) {
   std::thread service(ServiceThread);
   ASSERT_TRUE(dir.WaitFor("main-returned", 10s)) << dir.Problems();
   if (c.stop_after_ms < 0) {
-    fake.control_during_event = SERVICE_CONTROL_STOP;
+    fake.control_during_event = c.control;
   } else {
     Sleep(static_cast<DWORD>(c.stop_after_ms));
-    Control(SERVICE_CONTROL_STOP);
+    Control(c.control);
   }
   if (c.host_ends) {
     // The application refused to end: the run ends, and its end is the host's.
@@ -242,6 +320,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // The stop ends the application, whose own exit later finds the end under way.
         RaceCase{"stop_first", "app_exit=3:1000\n", 0, 0, 0, 0, false},
+        RaceCase{"preshutdown_first", "app_exit=3:1000\n", 0, 0, 0, 0, false, SERVICE_CONTROL_PRESHUTDOWN},
         RaceCase{"exit_first", "app_exit=3:0\n", 500, ERROR_SERVICE_SPECIFIC_ERROR, 3, 3, false},
         RaceCase{"stop_inside_exit", "app_exit=3:300\n", -1, ERROR_SERVICE_SPECIFIC_ERROR, 3, 3, false},
         RaceCase{"host_end_first", "app_exit=3:1000\nexit_refuse=1\n", 0, 0, 0, 3, true}),

@@ -26,8 +26,12 @@ OPTIONS_VALUE = "Options"
 EVENT_SOURCE_KEY = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\OstrelServer"
 
 STOPPED, START_PENDING, STOP_PENDING, RUNNING = 1, 2, 3, 4
-# SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN: the controls a started service takes.
-ACCEPT_STOP_SHUTDOWN = 0x5
+# SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN | SERVICE_ACCEPT_PRESHUTDOWN: the
+# controls a started service takes on a system from Vista on, as Wine is.
+ACCEPT_STOP_SHUTDOWN_PRESHUTDOWN = 0x105
+# What install asks Windows to wait for the service at a shutdown (ms): the
+# application's 30 s and the end's report.
+PRESHUTDOWN_TIMEOUT = 35000
 CONTROL_START, CONTROL_STOP, CONTROL_INTERROGATE = 0, 1, 4
 SERVICE_WIN32_OWN_PROCESS = 0x10
 SERVICE_AUTO_START = 2
@@ -107,6 +111,11 @@ class ScmClient:
 
     def config(self):
         return self.reply("config", SERVICE_NAME)
+
+    def preshutdown_timeout(self):
+        """The service's preshutdown timeout (ms), or the error code reading it."""
+        reply = self.reply("preshutdown", SERVICE_NAME)
+        return reply["error"] or reply["timeout"]
 
     def delete(self):
         return self.reply("delete", SERVICE_NAME)["error"]

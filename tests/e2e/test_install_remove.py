@@ -7,8 +7,8 @@ import shutil
 import pytest
 
 from scm import (DISPLAY_NAME, ERROR_FILE_NOT_FOUND, ERROR_SERVICE_DOES_NOT_EXIST, ERROR_SERVICE_EXISTS,
-                 EVENT_SOURCE_KEY, OPTIONS_VALUE, PARAMETERS_KEY, REG_DWORD, REG_EXPAND_SZ, REG_SZ, RUNNING,
-                 SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, SERVICE_KEY, SERVICE_WIN32_OWN_PROCESS,
+                 EVENT_SOURCE_KEY, OPTIONS_VALUE, PARAMETERS_KEY, PRESHUTDOWN_TIMEOUT, REG_DWORD, REG_EXPAND_SZ,
+                 REG_SZ, RUNNING, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, SERVICE_KEY, SERVICE_WIN32_OWN_PROCESS,
                  STOPPED)
 from winehost import win_path
 
@@ -39,6 +39,8 @@ def assert_registered(service, exe):
         "display": DISPLAY_NAME,
     }
     assert service.scm.key_class(PARAMETERS_KEY) == "LocalSystem"
+    # As the service manager keeps it: Windows waits that long for the service at a shutdown.
+    assert service.scm.preshutdown_timeout() == PRESHUTDOWN_TIMEOUT
 
 
 def stored_options(service):

@@ -10,7 +10,7 @@ from unittest.mock import ANY
 import pytest
 
 from realvm import burst_line
-from scm import (ACCEPT_STOP_SHUTDOWN, CONTROL_INTERROGATE, CONTROL_START, CONTROL_STOP,
+from scm import (ACCEPT_STOP_SHUTDOWN_PRESHUTDOWN, CONTROL_INTERROGATE, CONTROL_START, CONTROL_STOP,
                  ERROR_FAILED_SERVICE_CONTROLLER_CONNECT, ERROR_MOD_NOT_FOUND, ERROR_SERVICE_CANNOT_ACCEPT_CTRL,
                  ERROR_SERVICE_NOT_ACTIVE, OPTIONS_VALUE, PARAMETERS_KEY, REG_EXPAND_SZ, REG_SZ, RUNNING,
                  SERVICE_NAME, SERVICE_WIN32_OWN_PROCESS, START_PENDING, STOP_PENDING, STOPPED, StatusReport,
@@ -32,7 +32,7 @@ def report(state, checkpoint=0, wait=0, exit=0, accepted=ANY, specific=0):
 # The start as the service control manager sees it: nothing accepted until RUNNING.
 START_REPORTS = [report(START_PENDING, 1, START_WAIT_HINT, accepted=0),
                  report(START_PENDING, 2, START_WAIT_HINT, accepted=0),
-                 report(RUNNING, accepted=ACCEPT_STOP_SHUTDOWN)]
+                 report(RUNNING, accepted=ACCEPT_STOP_SHUTDOWN_PRESHUTDOWN)]
 
 
 # The output log: the host's lines have the local time; the VM's come as written.
@@ -98,7 +98,7 @@ def test_service_runs_the_application_until_stopped(service):
     status = service.start()
     transcript = workdir.wait_for_event("main-returned")
 
-    assert status["accepted"] == ACCEPT_STOP_SHUTDOWN
+    assert status["accepted"] == ACCEPT_STOP_SHUTDOWN_PRESHUTDOWN
     assert options_of(transcript) == options
     assert transcript.jni() == start_calls(arguments)
     assert transcript.main_args() == arguments
@@ -113,7 +113,7 @@ def test_service_runs_the_application_until_stopped(service):
     assert (stopped["exit"], stopped["specific"]) == (0, 0)
 
     process = service.process()
-    assert process.reports == START_REPORTS + [report(RUNNING, accepted=ACCEPT_STOP_SHUTDOWN),
+    assert process.reports == START_REPORTS + [report(RUNNING, accepted=ACCEPT_STOP_SHUTDOWN_PRESHUTDOWN),
                                                report(STOP_PENDING, 3), report(STOPPED)]
     assert process.controls == [(SERVICE_NAME, CONTROL_START), (SERVICE_NAME, CONTROL_INTERROGATE),
                                 (SERVICE_NAME, CONTROL_STOP)]

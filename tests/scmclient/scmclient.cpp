@@ -13,6 +13,8 @@
 //                                              one thread each
 //   scmclient wait <service> <state> <ms>      polls until the state (1..7)
 //   scmclient config <service>                 QueryServiceConfig
+//   scmclient preshutdown <service>            QueryServiceConfig2's preshutdown
+//                                              timeout (ms)
 //   scmclient delete <service>                 DeleteService
 //   scmclient regkey <HKLM subkey>             the key's class
 //   scmclient regvalue <HKLM subkey> <name>    type and data (hex) of a value
@@ -258,6 +260,17 @@ int CmdConfig(SC_HANDLE service) {
                       Field("display", Escape(config->lpDisplayName)));
 }
 
+// SERVICE_PRESHUTDOWN_INFO, which the headers declare only for Vista and later.
+int CmdPreshutdown(SC_HANDLE service) {
+  constexpr DWORD kPreshutdownInfo = 7;  // SERVICE_CONFIG_PRESHUTDOWN_INFO
+  DWORD timeout = 0;
+  DWORD needed = 0;
+  if (!QueryServiceConfig2A(service, kPreshutdownInfo, reinterpret_cast<BYTE*>(&timeout), sizeof(timeout), &needed)) {
+    return Print(GetLastError());
+  }
+  return Print(0, Field("timeout", timeout));
+}
+
 int CmdDelete(SC_HANDLE service) { return Print(DeleteService(service) ? 0 : GetLastError()); }
 
 int CmdRegKey(const char* sub_key) {
@@ -450,7 +463,7 @@ int Decoy() {
 }
 
 int Usage() {
-  std::fprintf(stderr, "usage: scmclient query|start|config|delete <service> | control <service> <name>... |"
+  std::fprintf(stderr, "usage: scmclient query|start|config|preshutdown|delete <service> | control <service> <name>... |"
                        " wait <service> <state> <ms> | regkey <key> | regvalue <key> <name> |"
                        " setvalue <key> <name> <type> <hex> | deletekey <key>... | lockkey <key> | errtext <code> |"
                        " message <file> <id> <insert>... | version <file> | resource <file> <type> <id> |"
@@ -465,6 +478,7 @@ int ServiceCommand(const std::string& command, int argc, char** argv) {
   if (command == "query" && argc == 3) return CmdQuery(service.get());
   if (command == "start" && argc == 3) return CmdStart(service.get());
   if (command == "config" && argc == 3) return CmdConfig(service.get());
+  if (command == "preshutdown" && argc == 3) return CmdPreshutdown(service.get());
   if (command == "delete" && argc == 3) return CmdDelete(service.get());
   if (command == "control" && argc >= 4) return CmdControl(service.get(), argc - 3, argv + 3);
   if (command == "wait" && argc == 5) return CmdWait(service.get(), argv[3], argv[4]);
@@ -493,7 +507,7 @@ int main(int argc, char** argv) {
   if (command == "message" && argc >= 4) return CmdMessage(argv[2], argv[3], argc - 4, argv + 4);
   if (command == "version" && argc == 3) return CmdVersion(argv[2]);
   if (command == "resource" && argc == 5) return CmdResource(argv[2], argv[3], argv[4]);
-  const char* const service_commands[] = {"query", "start", "config", "delete", "control", "wait"};
+  const char* const service_commands[] = {"query", "start", "config", "preshutdown", "delete", "control", "wait"};
   for (const char* name : service_commands) {
     if (command == name && argc >= 3) return ServiceCommand(command, argc, argv);
   }
