@@ -39,7 +39,7 @@ void FakePlatform::Reset() {
   system_major = 0;
   system_minor = 0;
   version_queries = 0;
-  service_configs.clear();
+  preshutdown_timeouts.clear();
   preshutdown_config_error = 0;
   status_calls.clear();
   events.clear();
@@ -434,16 +434,13 @@ FILE* FakeFreopen(const char* path, const char* mode, FILE* stream) {
 }
 
 BOOL WINAPI FakeChangeServiceConfig2A(SC_HANDLE service, DWORD level, LPVOID info) {
-  constexpr DWORD kPreshutdownLevel = 7;  // SERVICE_CONFIG_PRESHUTDOWN_INFO
-  DWORD error = 0;
-  {
+  if (level == SERVICE_CONFIG_PRESHUTDOWN_INFO) {
     std::lock_guard<std::mutex> lock(fake.mutex);
-    fake.service_configs.push_back({level, level == kPreshutdownLevel ? *static_cast<DWORD*>(info) : 0});
-    if (level == kPreshutdownLevel) error = fake.preshutdown_config_error;
-  }
-  if (error != 0) {
-    SetLastError(error);
-    return FALSE;
+    fake.preshutdown_timeouts.push_back(*static_cast<DWORD*>(info));
+    if (fake.preshutdown_config_error != 0) {
+      SetLastError(fake.preshutdown_config_error);
+      return FALSE;
+    }
   }
   return ::ChangeServiceConfig2A(service, level, info);
 }
@@ -452,13 +449,8 @@ BOOL WINAPI FakeGetVersionExA(LPOSVERSIONINFOA version) {
   std::lock_guard<std::mutex> lock(fake.mutex);
   ++fake.version_queries;
   if (fake.system_major == 0) return ::GetVersionExA(version);
-  // Only what a caller of the plain structure may read.
-  const DWORD size = version->dwOSVersionInfoSize;
-  *version = OSVERSIONINFOA{};
-  version->dwOSVersionInfoSize = size;
   version->dwMajorVersion = fake.system_major;
   version->dwMinorVersion = fake.system_minor;
-  version->dwBuildNumber = 2600;
   version->dwPlatformId = VER_PLATFORM_WIN32_NT;
   return TRUE;
 }

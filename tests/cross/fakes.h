@@ -41,21 +41,13 @@ struct LoadCall {
   UINT error_mode;  // the process's error mode at the call
 };
 
-// The service's control handler as the registration gave it: called as the
-// dispatcher calls a HandlerEx, with no event type or data and the context
-// given at the registration.
+// The registered HandlerEx, called as the dispatcher calls it.
 struct ServiceHandler {
   LPHANDLER_FUNCTION_EX routine = nullptr;
   LPVOID context = nullptr;
   DWORD operator()(DWORD control) const { return routine(control, 0, nullptr, context); }
   bool operator==(std::nullptr_t) const { return routine == nullptr; }
   bool operator!=(std::nullptr_t) const { return routine != nullptr; }
-};
-
-// A ChangeServiceConfig2A call: its level, and the timeout of a preshutdown one.
-struct ServiceConfigCall {
-  DWORD level;
-  DWORD preshutdown_timeout;
 };
 
 struct FakePlatform {
@@ -112,9 +104,9 @@ struct FakePlatform {
   DWORD system_major = 0;
   DWORD system_minor = 0;
   int version_queries = 0;
-  // Every ChangeServiceConfig2A call; a preshutdown one fails with
-  // preshutdown_config_error when it is set, the others go to the system.
-  std::vector<ServiceConfigCall> service_configs;
+  // The timeouts of the preshutdown calls of ChangeServiceConfig2A, which fail
+  // with this error when it is set; the other calls go to the system.
+  std::vector<DWORD> preshutdown_timeouts;
   DWORD preshutdown_config_error = 0;
   // The last error seen by RegisterEventSourceA: proves the order of capture.
   DWORD error_at_register = 0;

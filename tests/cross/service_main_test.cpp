@@ -10,7 +10,6 @@
 #include <regex>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "entry/names.h"
@@ -47,10 +46,9 @@ constexpr DWORD kStart = SERVICE_START_PENDING;
 constexpr DWORD kRunning = SERVICE_RUNNING;
 constexpr DWORD kStopping = SERVICE_STOP_PENDING;
 constexpr DWORD kStopped = SERVICE_STOPPED;
-// What a started service accepts: Windows since Vista (Wine among them) has
-// the preshutdown control too, Windows XP only the stop and the shutdown.
+// Windows from Vista on (Wine among them) has the preshutdown control too.
 constexpr DWORD kStop = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN | SERVICE_ACCEPT_PRESHUTDOWN;
-constexpr DWORD kStopOnXp = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN;
+constexpr DWORD kXp = 5;  // a faked Windows XP (5.1): stop and shutdown only
 
 void ServiceThread() { HostServiceMain(0, nullptr); }
 
@@ -117,12 +115,9 @@ const std::string kTime = "\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2} ";
 // stop does; a second of them, while the hooks run, does nothing more.
 struct ControlCase {
   const char* name;
-  DWORD control;
-  DWORD second;
-  const char* hooks;   // the scenario's shutdown hooks: longer than a second gives progress
-  DWORD system_major;  // 0: the system's own (Wine's, later than Vista)
-  DWORD accepted;
-  bool progress;
+  DWORD control, second;
+  int hooks_ms;        // past a second: one STOP_PENDING of progress
+  DWORD system_major;  // 0: Wine's own
 };
 
 class NormalRun : public Service, public ::testing::WithParamInterface<ControlCase> {};
@@ -133,7 +128,7 @@ TEST_P(NormalRun, ReportsTheWholeSequence) {
   fake.system_minor = 1;
   // A control that comes before the first report finds no state to repeat.
   fake.control_during_registration = SERVICE_CONTROL_INTERROGATE;
-  VmWorkDir dir(std::string("service_normal_") + c.name, c.hooks);
+  VmWorkDir dir(std::string("service_normal_") + c.name, "exit_hooks=" + std::to_string(c.hooks_ms) + "\n");
   fake.log_path = dir.OutputLogPath();
   fake.local_time = {7, 1, 0, 2, 3, 4, 5, 0};  // every field one digit: the log pads them
   StoreOptions("-Xmx64m|" + dir.WorkDirEntry() + "|first arg|/Dx=1");
@@ -149,11 +144,11 @@ TEST_P(NormalRun, ReportsTheWholeSequence) {
   EXPECT_EQ(fake.watched_at_stop_pending.find("system-exit"), std::string::npos) << "the run was told before";
 
   EXPECT_EQ(fake.handler_names, std::vector<std::string>({"OstrelServer"}));
-  std::vector<Record> expected = {{kStart, 0, 0, 1, 3000},      {kStart, 0, 0, 2, 3000},
-                                  {kRunning, c.accepted, 0, 0, 0}, {kRunning, c.accepted, 0, 0, 0},
-                                  {kStopping, c.accepted, 0, 3, 0}};
-  if (c.progress) expected.push_back({kStopping, c.accepted, 0, 4, kStopWaitHint});
-  expected.push_back({kStopped, c.accepted, 0, 0, 0});
+  const DWORD accepted = c.system_major == kXp ? kStop & ~SERVICE_ACCEPT_PRESHUTDOWN : kStop;
+  std::vector<Record> expected = {{kStart, 0, 0, 1, 3000},    {kStart, 0, 0, 2, 3000},  {kRunning, accepted, 0, 0, 0},
+                                  {kRunning, accepted, 0, 0, 0}, {kStopping, accepted, 0, 3, 0}};
+  if (c.hooks_ms > 1000) expected.push_back({kStopping, accepted, 0, 4, kStopWaitHint});
+  expected.push_back({kStopped, accepted, 0, 0, 0});
   EXPECT_EQ(Records(), expected);
   EXPECT_EQ(fake.version_queries, 1) << "the system's version is looked at once";
   EXPECT_TRUE(fake.Events().empty());
@@ -187,27 +182,21 @@ TEST_P(NormalRun, ReportsTheWholeSequence) {
 
 INSTANTIATE_TEST_SUITE_P(
     Stop, NormalRun,
-    ::testing::Values(
-        ControlCase{"stop", SERVICE_CONTROL_STOP, SERVICE_CONTROL_STOP, "exit_hooks=500\n", 0, kStop, false},
-        ControlCase{"shutdown", SERVICE_CONTROL_SHUTDOWN, SERVICE_CONTROL_STOP, "exit_hooks=500\n", 0, kStop, false},
-        ControlCase{"preshutdown", SERVICE_CONTROL_PRESHUTDOWN, SERVICE_CONTROL_SHUTDOWN, "exit_hooks=1500\n", 0,
-                    kStop, true},
-        ControlCase{"preshutdown_after_stop", SERVICE_CONTROL_STOP, SERVICE_CONTROL_PRESHUTDOWN, "exit_hooks=500\n",
-                    0, kStop, false},
-        ControlCase{"windows_xp", SERVICE_CONTROL_SHUTDOWN, SERVICE_CONTROL_STOP, "exit_hooks=500\n", 5, kStopOnXp,
-                    false}),
+    ::testing::Values(ControlCase{"stop", SERVICE_CONTROL_STOP, SERVICE_CONTROL_STOP, 500, 0},
+                      ControlCase{"shutdown", SERVICE_CONTROL_SHUTDOWN, SERVICE_CONTROL_STOP, 500, 0},
+                      ControlCase{"preshutdown", SERVICE_CONTROL_PRESHUTDOWN, SERVICE_CONTROL_SHUTDOWN, 1500, 0},
+                      ControlCase{"preshutdown_after_stop", SERVICE_CONTROL_STOP, SERVICE_CONTROL_PRESHUTDOWN, 500, 0},
+                      ControlCase{"windows_xp", SERVICE_CONTROL_SHUTDOWN, SERVICE_CONTROL_STOP, 500, kXp}),
     [](const ::testing::TestParamInfo<ControlCase>& info) { return std::string(info.param.name); });
 
-// The install against the prefix's own service manager: where the system has
-// the setting, Windows is to wait 35 s for the service at a shutdown (the
-// application's 30 s and the end's report); a refusal is told in a line of its
-// own and the install goes on. Windows XP is not asked at all.
+// The install against the prefix's own service manager: Windows is to wait
+// 35 s for the service at a shutdown (the application's 30 s and the end's
+// report); a refusal is told and the install goes on; Windows XP is not asked.
 struct InstallCase {
   const char* name;
-  DWORD system_major;  // 0: the system's own
+  DWORD system_major;
   DWORD preshutdown_error;
   const char* line;  // after "is installed."
-  bool sets_preshutdown;
 };
 
 class Install : public Service, public ::testing::WithParamInterface<InstallCase> {};
@@ -216,35 +205,27 @@ TEST_P(Install, GivesTheServiceItsTimeAtAShutdown) {
   const InstallCase& c = GetParam();
   fake.system_major = c.system_major;
   fake.preshutdown_config_error = c.preshutdown_error;
-  char program[] = "OstrelServer";
-  char command[] = "install";
-  char entries[] = "wrkdir=C:\\srv|arg";
+  char program[] = "OstrelServer", command[] = "install", entries[] = "wrkdir=C:\\srv|arg";
   char* argv[] = {program, command, entries};
   ::testing::internal::CaptureStdout();
   InstallService(3, argv);
-  const std::string installed = ::testing::internal::GetCapturedStdout();
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), std::string("Ostrel Server is installed.\n") + c.line);
   char options[64] = {};
   DWORD size = sizeof(options);
-  EXPECT_EQ(QueryStringValue(options, &size, HKEY_LOCAL_MACHINE, kParametersKey, kOptionsValueName), 1);
+  QueryStringValue(options, &size, HKEY_LOCAL_MACHINE, kParametersKey, kOptionsValueName);
+  EXPECT_STREQ(options, entries);  // stored after it
   ::testing::internal::CaptureStdout();
   RemoveService();
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Ostrel Server is removed.\n");
-
-  EXPECT_EQ(installed, std::string("Ostrel Server is installed.\n") + c.line);
-  EXPECT_STREQ(options, entries);
-  std::vector<std::pair<DWORD, DWORD>> configs;
-  for (const ServiceConfigCall& call : fake.service_configs) configs.emplace_back(call.level, call.preshutdown_timeout);
-  std::vector<std::pair<DWORD, DWORD>> expected = {{SERVICE_CONFIG_DESCRIPTION, 0}};
-  if (c.sets_preshutdown) expected.emplace_back(SERVICE_CONFIG_PRESHUTDOWN_INFO, 35000);
-  EXPECT_EQ(configs, expected);
+  EXPECT_EQ(fake.preshutdown_timeouts, c.system_major == kXp ? std::vector<DWORD>() : std::vector<DWORD>({35000}));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Preshutdown, Install,
-    ::testing::Values(InstallCase{"vista_and_later", 0, 0, "", true},
+    ::testing::Values(InstallCase{"vista_and_later", 0, 0, ""},
                       InstallCase{"refused", 0, ERROR_ACCESS_DENIED,
-                                  "Could not set the time the service gets at a shutdown.\n", true},
-                      InstallCase{"windows_xp", 5, ERROR_ACCESS_DENIED, "", false}),
+                                  "Could not set the time the service gets at a shutdown.\n"},
+                      InstallCase{"windows_xp", kXp, ERROR_ACCESS_DENIED, ""}),
     [](const ::testing::TestParamInfo<InstallCase>& info) { return std::string(info.param.name); });
 
 // A stop and a System.exit(3) of the application at about the same moment: one
