@@ -194,11 +194,22 @@ void NoteDropsLocked(bool in_reserve) {
   }
 }
 
+void Warn(DWORD error, const char* message) {
+  if (!TheEndsReportBegun()) {
+    WriteCodedEvent(EVENTLOG_WARNING_TYPE, "WARNING", error, message);
+  }
+}
+
 // The reader's one outstanding read of the pipe, and its buffer (never freed:
 // a read cut short by the thread's end may still complete into it).
 char read_buffer[kPipeSize];
 OVERLAPPED read_op = {};
 bool read_pending = false;
+// A read that failed is tried again after a while, with one warning.
+bool read_failed = false;
+DWORD read_error = 0;
+bool read_warned = false;
+constexpr DWORD kReadRetryMs = 1000;
 
 DWORD PipeHolds() {
   LockGuard guard(log_lock);
@@ -335,7 +346,10 @@ DWORD StartRead() {
   if (ReadFile(pipe_read, read_buffer, sizeof(read_buffer), &got, &read_op)) {
     return got;
   }
-  read_pending = GetLastError() == ERROR_IO_PENDING;
+  const DWORD error = GetLastError();
+  read_pending = error == ERROR_IO_PENDING;
+  read_failed = !read_pending && error != ERROR_BROKEN_PIPE;  // broken: no writer is left
+  read_error = error;
   return 0;
 }
 
@@ -394,8 +408,18 @@ DWORD WINAPI ReadPipe(void* /*unused*/) {
         continue;
       }
     }
+    if (read_failed && !read_warned) {
+      read_warned = true;
+      Warn(read_error, "Cannot read the output for the output log.");
+    }
     HANDLE events[2] = {line_event, read_op.hEvent};
-    if (WaitForMultipleObjects(read_pending ? 2 : 1, events, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
+    const DWORD timeout = read_failed ? kReadRetryMs : INFINITE;
+    read_failed = false;
+    const DWORD woken = WaitForMultipleObjects(read_pending ? 2 : 1, events, FALSE, timeout);
+    if (woken == WAIT_TIMEOUT) {
+      continue;  // the read is tried again
+    }
+    if (woken == WAIT_OBJECT_0 + 1) {
       Deliver(read_buffer, FinishRead(false));
     } else {
       SetEvent(line_event);  // taken up at the top
@@ -499,7 +523,7 @@ bool OwnAccountOnly(SECURITY_DESCRIPTOR* descriptor, OwnedString* owned_user, Ow
   }
   DWORD size = 0;
   GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-  owned_user->reset(size > 0 ? static_cast<char*>(std::malloc(size)) : nullptr);
+  owned_user->reset(size > 0 ? static_cast<char*>(malloc(size)) : nullptr);
   const bool known = *owned_user && GetTokenInformation(token, TokenUser, owned_user->get(), size, &size);
   const DWORD error = GetLastError();
   CloseHandle(token);
@@ -509,7 +533,7 @@ bool OwnAccountOnly(SECURITY_DESCRIPTOR* descriptor, OwnedString* owned_user, Ow
   }
   PSID user = reinterpret_cast<TOKEN_USER*>(owned_user->get())->User.Sid;
   const DWORD acl_size = sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) + GetLengthSid(user);
-  owned_acl->reset(static_cast<char*>(std::malloc(acl_size)));
+  owned_acl->reset(static_cast<char*>(malloc(acl_size)));
   ACL* acl = reinterpret_cast<ACL*>(owned_acl->get());
   if (acl == nullptr) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -554,7 +578,7 @@ bool MakePipe(HANDLE* read, HANDLE* write) {
 // The pipe, the logger's three threads (reader, writer, flusher) and the
 // queue; false with nothing started.
 bool StartLogger(HANDLE* pipe) {
-  ring = static_cast<char*>(std::malloc(kRingSize));
+  ring = static_cast<char*>(malloc(kRingSize));
   for (HANDLE* event : {&data_event, &room_event, &line_event, &flush_event}) {
     *event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   }
@@ -603,17 +627,11 @@ bool StartLogger(HANDLE* pipe) {
   return true;
 }
 
-void Warn(DWORD error, const char* message) {
-  if (!TheEndsReportBegun()) {
-    WriteCodedEvent(EVENTLOG_WARNING_TYPE, "WARNING", error, message);
-  }
-}
-
 // Hands `length` bytes of `text` to the reader, to be queued after everything
 // the pipe holds by then, and waits a moment for the reader to place it (what
 // this thread writes afterwards then goes after it); `last` seals the queue.
 void QueueAfterThePipe(const char* text, std::size_t length, bool own_line, bool last, DWORD bound_ms) {
-  auto* line = static_cast<PendingLine*>(std::malloc(sizeof(PendingLine) + length));
+  auto* line = static_cast<PendingLine*>(malloc(sizeof(PendingLine) + length));
   unsigned number;
   {
     LockGuard guard(log_lock);

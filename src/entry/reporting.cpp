@@ -122,6 +122,11 @@ void ReportWarning(DWORD code, const char* message) {
   WriteCodedEvent(EVENTLOG_WARNING_TYPE, "WARNING", code, message);
 }
 
+void ReportTrouble(DWORD code, const char* message) {
+  ReportWarning(code, message);
+  ReportLine(message);
+}
+
 void ReportLine(const char* message) {
   if (console_mode) {
     ConsolePrint("%s\n", message);

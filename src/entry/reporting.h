@@ -47,6 +47,11 @@ void ReportLineAtOnce(const char* message);
 /// nothing. Any thread.
 void ReportWarning(DWORD code, const char* message);
 
+/// A trouble the run goes on with, told everywhere: service mode writes a
+/// warning event and a line to the output log, console mode prints the line.
+/// The last error code stays as it was. Any thread.
+void ReportTrouble(DWORD code, const char* message);
+
 /// Service mode: writes what the Java VM itself said (its own text, captured
 /// from its output hook) as an error event of its own, strings
 /// "OstrelServer : Java VM" and the text. Leaves the thread's last error and

@@ -94,7 +94,7 @@ bool ChangeWorkingDirectory(const char* directory) {
   if (size == 0) {
     return false;
   }
-  OwnedString current(static_cast<char*>(std::malloc(size)));
+  OwnedString current(static_cast<char*>(malloc(size)));
   if (!current) {
     return false;
   }
@@ -121,7 +121,7 @@ jstring NewJavaString(JNIEnv* env, const char* ansi) {
   if (length <= 0) {
     return nullptr;
   }
-  std::unique_ptr<WCHAR, FreeDeleter> wide(static_cast<WCHAR*>(std::malloc(sizeof(WCHAR) * length)));
+  std::unique_ptr<WCHAR, FreeDeleter> wide(static_cast<WCHAR*>(malloc(sizeof(WCHAR) * length)));
   if (!wide || MultiByteToWideChar(CP_ACP, 0, ansi, -1, wide.get(), length) != length) {
     return nullptr;
   }
@@ -253,7 +253,11 @@ JNIEnv* StartJavaApplication(const StringList& vm_options, const StringList& arg
   }
   // Registered only now, after the VM registered its own handlers, so that the
   // platform (which calls the last registered first) shows each event to us first.
-  SetConsoleCtrlHandler(HostConsoleHandler, TRUE);
+  if (!SetConsoleCtrlHandler(HostConsoleHandler, TRUE)) {
+    // The run goes on: a stop control still stops a service, and the VM's
+    // own handler may see a console's events.
+    ReportTrouble(GetLastError(), "Cannot take the console's control events.");
+  }
   LeaveMain();
   return env;
 }

@@ -289,7 +289,7 @@ bool OpenTheRun() {
   }
   CloseHandle(watch);
   if (atexit(EndAtRuntimeExit) != 0) {
-    ReportWarning(ERROR_NOT_ENOUGH_MEMORY, "Cannot watch the C runtime's exit.");
+    ReportTrouble(ERROR_NOT_ENOUGH_MEMORY, "Cannot watch the C runtime's exit.");
   }
   LockGuard guard(end_lock);
   stop_event = event;

@@ -77,7 +77,7 @@ jint JNICALL VmPrintHook(FILE* /*stream*/, const char* format, va_list args) {
   if (size >= sizeof(chunk)) {
     // Longer than the tail: formatted again, whole, so that its end is kept.
     // Without the memory, what fits.
-    whole.reset(static_cast<char*>(std::malloc(size + 1)));
+    whole.reset(static_cast<char*>(malloc(size + 1)));
     if (whole && FormatTextV(whole.get(), size + 1, format, again) == length) {
       text = whole.get();
     } else {

@@ -35,7 +35,7 @@ void ReportLoadFailure(const char* path, DWORD error, const PreloadFailure* prel
 // This executable's full path, of any length; null with the error.
 OwnedString ExecutablePath(DWORD* error) {
   for (DWORD size = MAX_PATH; size <= kModulePathLimit; size *= 2) {
-    OwnedString path(static_cast<char*>(std::malloc(size)));
+    OwnedString path(static_cast<char*>(malloc(size)));
     if (!path) {
       *error = ERROR_NOT_ENOUGH_MEMORY;
       return path;
@@ -69,7 +69,7 @@ OwnedString FullPathName(const char* path, DWORD* error) {
       *error = ResolutionError();
       return OwnedString();
     }
-    OwnedString full(static_cast<char*>(std::malloc(size)));
+    OwnedString full(static_cast<char*>(malloc(size)));
     if (!full) {
       *error = ERROR_NOT_ENOUGH_MEMORY;
       return full;

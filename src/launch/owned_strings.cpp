@@ -52,7 +52,7 @@ OwnedString FormatStringV(const char* format, va_list args) {
     return result;
   }
   const std::size_t size = static_cast<std::size_t>(length) + 1;
-  result.reset(static_cast<char*>(std::malloc(size)));
+  result.reset(static_cast<char*>(malloc(size)));
   if (!result) {
     return result;
   }
@@ -76,7 +76,7 @@ OwnedString FormatString(const char* format, ...) {
 }
 
 OwnedString CopyString(const char* text, std::size_t length) {
-  OwnedString copy(static_cast<char*>(std::malloc(length + 1)));
+  OwnedString copy(static_cast<char*>(malloc(length + 1)));
   if (copy) {
     std::memcpy(copy.get(), text, length);
     copy.get()[length] = '\0';
@@ -105,7 +105,7 @@ bool StringList::Allocate(std::size_t count) {
   if (count == 0) {
     return true;
   }
-  items_ = static_cast<char**>(std::calloc(count, sizeof(char*)));
+  items_ = static_cast<char**>(calloc(count, sizeof(char*)));
   if (items_ == nullptr) {
     return false;
   }

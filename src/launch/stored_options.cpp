@@ -38,7 +38,7 @@ OwnedString JoinArguments(int first, int argc, const char* const* argv) {
   for (int i = first; i < argc; ++i) {
     length += std::strlen(argv[i]) + (i > first ? 1 : 0);
   }
-  OwnedString joined(static_cast<char*>(std::malloc(length + 1)));
+  OwnedString joined(static_cast<char*>(malloc(length + 1)));
   if (!joined) {
     return joined;
   }

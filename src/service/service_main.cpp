@@ -16,7 +16,9 @@ void WINAPI HostServiceMain(DWORD /*argc*/, LPSTR* /*argv*/) {
   // The extended handler: only it is given the preshutdown control.
   SERVICE_STATUS_HANDLE handle = RegisterServiceCtrlHandlerExA(kServiceName, HostCtrlHandler, nullptr);
   if (handle == nullptr) {
-    return;  // no status can be reported without it
+    // No status can be reported without it; the event log can still say why.
+    ReportError("RegisterServiceCtrlHandlerEx");
+    return;
   }
   InitServiceStatus(handle);
   if (ReportServiceStatus(SERVICE_START_PENDING, 0, kStartWaitHint)) {

@@ -3,7 +3,12 @@
 // faked: what reaches the bound, and (below) the sweeps of every end.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <fstream>
+#include <map>
 #include <regex>
+#include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -13,7 +18,9 @@
 #include "fakes.h"
 #include "jvmhost/process_end.h"
 #include "launch/registry_value.h"
+#include "jvmhost/jvm_host.h"
 #include "service/service_main.h"
+#include "sweep.h"
 #include "vm_workdir.h"
 
 namespace {
@@ -95,5 +102,264 @@ INSTANTIATE_TEST_SUITE_P(
                       BoundCase{"creation_hangs", "create_delay=60000\n", "create-delay",
                                 "The Java VM did not come up within 2 seconds."}),
     [](const ::testing::TestParamInfo<BoundCase>& info) { return std::string(info.param.name); });
+
+
+// ---- Every platform call failed in turn
+
+// The scenarios: a service stopped by its control, a service whose VM ends
+// with System.exit(3), and a console run ended by Ctrl-C. A case that ends
+// up with no end of its own (a failed start that keeps the service running)
+// is stopped after a while as an administrator would.
+struct SweepScenario {
+  const char* name;
+  const char* scenario;
+  bool console;
+  bool stop;                 // stopped as soon as main has returned
+  const char* usual_event;   // the event the unfailed run writes, or null
+};
+const SweepScenario kSweepScenarios[] = {
+    {"service_stop", "", false, true, nullptr},
+    {"service_exit", "app_exit=3:300\n", false, false, "Java VM exited with code 3."},
+    {"console_ctrl_c", "", true, true, nullptr},
+};
+
+// Calls whose failure is silent by design, with why.
+const std::map<std::string, std::string> kSilentCalls = {
+    {"RegisterEventSourceA", "an event that cannot be written cannot be told"},
+    {"ReportEventA", "the same"},
+    {"DeregisterEventSource", "the event was written"},
+    {"CancelIo", "the read ends with the pipe's close all the same"},
+    {"PeekNamedPipe", "taken for an empty pipe: the next read brings what it held"},
+    {"GetOverlappedResult", "taken for a read that got nothing: the next one takes the bytes"},
+    {"ResetEvent", "the waits look at their counters again"},
+    {"SetEvent", "every wait that a lost signal could leave has a bound or a second signal"},
+    {"WaitForSingleObject", "a failed wait returns at once: the caller looks again or goes on"},
+    {"WaitForMultipleObjects", "the same"},
+    {"GetFileSizeEx", "an existing log counted as empty: it rotates later"},
+    {"fflush", "the text stays in the buffer for the next flush"},
+    {"GetModuleHandleA", "without ntdll the deleted log is not recognised, and kept"},
+    {"GetProcAddress", "looked up where a runtime library may have no atexit of its own; "
+                       "a missing VM entry is reported as a failed creation"},
+    {"GetFileAttributesA", "a runtime library that cannot be looked at is passed over, as one that is not there"},
+    {"LoadLibraryExA", "a runtime library that does not load is named when jvm.dll then fails"},
+    {"MultiByteToWideChar", "told as Out of Memory!"},
+    {"GetStdHandle", "the bound's line goes nowhere: the process ends all the same"},
+    {"MoveFileExA", "a step of a rotation that is tried again later"},
+    {"DeleteFileA", "the same"},
+    {"malloc thread3", "the log's writer: a generation's name for a step tried again later, or a note told "
+                       "at the next write"},
+};
+
+std::vector<std::string> sweep_entries;
+std::vector<const char*> sweep_pointers;
+
+// One case, in a process of its own: the scenario with one call failed (or
+// none), and one line of what was seen.
+TEST(SweepCase, Run) {
+  if (sweep_case_arg.empty()) GTEST_SKIP() << "a case of a sweep, run by it";
+  std::istringstream in(sweep_case_arg);
+  std::string name;
+  in >> name >> sweep.function >> sweep.role >> sweep.index;
+  const SweepScenario* sc = nullptr;
+  for (const auto& candidate : kSweepScenarios) {
+    if (name == candidate.name) sc = &candidate;
+  }
+  ASSERT_NE(sc, nullptr) << name;
+  fake.Reset();
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, kParametersKey);
+  std::string ini = sc->scenario;
+  if (sweep.function == "jni") ini += "fail_jni=" + std::to_string(sweep.index) + "\n";
+  VmWorkDir dir(std::string("sweep_") + name, ini);
+  if (sc->console) {
+    EnterConsoleMode();
+    sweep_entries = {dir.WorkDirEntry()};
+    for (const auto& e : sweep_entries) sweep_pointers.push_back(e.c_str());
+  } else {
+    ASSERT_EQ(CreateParametersKey(HKEY_LOCAL_MACHINE, kParametersKey), 0);
+    const std::string options = dir.WorkDirEntry();
+    ASSERT_EQ(StoreStringValue(options.c_str(), static_cast<DWORD>(options.size() + 1), HKEY_LOCAL_MACHINE,
+                               kParametersKey, kOptionsValueName),
+              1);
+  }
+  sweep.record = sweep.function == "-";
+  sweep.counting = true;
+  static std::atomic<bool> ran{false};
+  static std::atomic<int> stopped_when_ran{-1};
+  const auto stopped = [] {
+    int count = 0;
+    for (const auto& call : fake.StatusCalls()) count += call.status.dwCurrentState == SERVICE_STOPPED;
+    return count;
+  };
+  std::thread run([sc, &stopped] {
+    SetThreadRole("run");
+    if (sc->console) {
+      RunConsoleHost(sweep_pointers.size(), sweep_pointers.data());
+    } else {
+      HostServiceMain(0, nullptr);
+    }
+    stopped_when_ran = stopped();
+    ran = true;
+  });
+  const auto over = [] { return ran.load() || fake.WaitForProcessEnd(0); };
+  // Until main has returned, or the start failed (it told so) or ended.
+  for (int i = 0; i < 250 && !over() && fake.Events().empty() && fake.stdout_flushes == 0 &&
+                  !dir.WaitFor("main-returned", 0ms);
+       ++i) {
+    Sleep(20);
+  }
+  for (int i = 0; i < (sc->stop ? 0 : 150) && !over(); ++i) Sleep(20);
+  SetThreadRole("control");
+  if (!over()) {
+    if (sc->console) {
+      HostConsoleHandler(CTRL_C_EVENT);
+    } else if (fake.service_handler != nullptr) {
+      fake.service_handler(SERVICE_CONTROL_STOP);
+    }
+  }
+  const DWORD bound = kApplicationEndBound + 2 * kEndReportBound + 3000;
+  for (DWORD waited = 0; waited < bound && !over(); waited += 20) Sleep(20);
+  const bool ended = over();
+  Sleep(200);  // anything late shows now
+  sweep.counting = false;
+
+  std::vector<std::string> problems;
+  if (!ended) problems.push_back("no end within its bound");
+  const auto events = fake.Events();
+  // A host line of the log's other than the start's and the stop's.
+  bool log_told = false;
+  {
+    std::istringstream lines(dir.OutputLog());
+    const std::regex usual("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d Ostrel Server (starts|is stopping|stopped .*)\\.\r");
+    const std::regex host("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d .*\r");
+    for (std::string line; std::getline(lines, line);) {
+      log_told = log_told || (std::regex_match(line, host) && !std::regex_match(line, usual));
+    }
+  }
+  if (!sc->console && fake.service_handler != nullptr && ended) {
+    const int at_end = fake.stopped_at_end >= 0 ? fake.stopped_at_end : stopped_when_ran.load();
+    if (at_end != 1) problems.push_back(std::to_string(at_end) + " STOPPED before the end");
+    if (stopped() != 1) problems.push_back(std::to_string(stopped()) + " STOPPED in all");
+    const bool error = std::any_of(events.begin(), events.end(),
+                                   [](const EventCall& e) { return e.type == EVENTLOG_ERROR_TYPE; });
+    const auto calls = fake.StatusCalls();
+    if (error && stopped() > 0 && calls.back().status.dwWin32ExitCode == 0) {
+      problems.push_back("an error was reported, and the service stopped with 0");
+    }
+  }
+  bool optional_lookup = false;  // the control-event receiver is optional: no lookup of it is an error
+  if (sweep.function == "jni") {
+    const auto transcript = dir.Transcript();
+    for (std::size_t i = 1; i < transcript.size(); ++i) {
+      if (transcript[i].at(0) != "jni-failed") continue;
+      sweep.reached = true;
+      const auto& call = transcript[i - 1];
+      optional_lookup = call.size() >= 3 && call[2] == "FindClass" && (call.size() == 3 || call[3].empty());
+    }
+  }
+  // Told: an event beyond the usual, a console line, or the log's note of what it dropped.
+  bool told = log_told;
+  for (const auto& e : events) {
+    told = told || sc->usual_event == nullptr || e.strings.at(1) != sc->usual_event;
+  }
+  told = told || (sc->console && fake.stdout_flushes > 0);
+  const bool silent = kSilentCalls.count(sweep.function) + kSilentCalls.count(sweep.function + " " + sweep.role) > 0;
+  if (sweep.reached && !told && !silent && !optional_lookup && sweep.function != "-") {
+    problems.push_back("its failure went untold");
+  }
+  if (!dir.Problems().empty()) problems.push_back("the VM saw: " + dir.Problems());
+  const std::string log = dir.OutputLog();
+  const bool log_warned = std::any_of(events.begin(), events.end(), [](const EventCall& e) {
+    return e.type == EVENTLOG_WARNING_TYPE && e.strings.at(1).find("output log") != std::string::npos;
+  });
+  if (!sc->console && !log.empty() && !log_warned &&
+      !std::regex_search(log, std::regex("stopped \\(exit code [0-9, ]+\\)\\.\r\n$"))) {
+    problems.push_back("the log's last line is no stop line");
+  }
+  std::ofstream out(sweep_out_arg, std::ios::binary);
+  out << sweep_case_arg << ": " << (sweep.reached || sweep.function == "-" ? "" : "not reached, ");
+  for (const auto& p : problems) out << p << "; ";
+  out << (problems.empty() ? "ok" : "FAILED") << "\n";
+  for (const auto& call : sweep.calls) out << call << "\n";
+  if (sweep.record) {
+    int jni = 0;
+    for (const auto& line : dir.Transcript()) {
+      static const std::set<std::string> cannot_fail = {
+          "ExceptionCheck", "ExceptionOccurred", "ExceptionDescribe", "ExceptionClear", "DeleteLocalRef",
+          "DeleteGlobalRef", "DetachCurrentThread", "GetEnv"};
+      if (line.size() >= 3 && line[0] == "jni" && cannot_fail.count(line[2]) == 0) ++jni;
+    }
+    for (int k = 1; k <= jni; ++k) out << "jni vm " << k << "\n";
+  }
+  out.close();
+  std::fflush(nullptr);
+  ::TerminateProcess(GetCurrentProcess(), 0);  // the host's threads may still wait
+}
+
+// Runs one case in a process of its own; its line, or what kept it from one.
+std::string RunSweepCase(const std::string& spec, std::vector<std::string>* calls) {
+  char self[MAX_PATH];
+  ::GetModuleFileNameA(nullptr, self, MAX_PATH);
+  std::string out = "Z:" OSTREL_TEST_WORK_ROOT "/sweep_case.txt";
+  for (char& c : out) c = c == '/' ? '\\' : c;
+  ::DeleteFileA(out.c_str());
+  std::string command = std::string("\"") + self + "\" --gtest_filter=SweepCase.Run \"--case=" + spec +
+                        "\" \"--out=" + out + "\"";
+  SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+  HANDLE nul = ::CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                             OPEN_EXISTING, 0, nullptr);
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = startup.hStdOutput = startup.hStdError = nul;
+  PROCESS_INFORMATION process = {};
+  if (!::CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+    ::CloseHandle(nul);
+    return spec + ": could not be started";
+  }
+  const bool done = ::WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0;
+  if (!done) ::TerminateProcess(process.hProcess, 1);
+  ::CloseHandle(process.hThread);
+  ::CloseHandle(process.hProcess);
+  ::CloseHandle(nul);
+  std::ifstream in(out, std::ios::binary);
+  std::string line;
+  if (!std::getline(in, line)) return spec + (done ? ": ended without a word (a crash?)" : ": hangs");
+  for (std::string call; calls != nullptr && std::getline(in, call);) calls->push_back(call);
+  return line;
+}
+
+class EveryCall : public ::testing::TestWithParam<SweepScenario> {};
+
+TEST_P(EveryCall, FailedInTurn) {
+  const std::string name = GetParam().name;
+  std::vector<std::string> calls;
+  const std::string first = RunSweepCase(name + " - - 0", &calls);
+  std::printf("%s\n", first.c_str());
+  ASSERT_NE(first.find(": ok"), std::string::npos) << first;
+  // Each function's first calls on each thread, up to a cap: later ones of a
+  // thread take the same paths.
+  constexpr int kCap = 2;
+  int failed = 0;
+  int cases = 0;
+  for (const std::string& call : calls) {
+    std::istringstream fields(call);
+    std::string function, role;
+    int index = 0;
+    fields >> function >> role >> index;
+    if (index > kCap && function != "jni") continue;
+    ++cases;
+    const DWORD started = ::GetTickCount();
+    const std::string line = RunSweepCase(name + " " + call, nullptr);
+    std::printf("%s (%lu ms)\n", line.c_str(), ::GetTickCount() - started);
+    failed += line.size() < 3 || line.compare(line.size() - 2, 2, "ok") != 0;
+  }
+  std::printf("%s: %d calls, %d cases, %d failed\n", name.c_str(), static_cast<int>(calls.size()), cases, failed);
+  EXPECT_EQ(failed, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sweep, EveryCall, ::testing::ValuesIn(kSweepScenarios),
+                         [](const ::testing::TestParamInfo<SweepScenario>& info) {
+                           return std::string(info.param.name);
+                         });
 
 }  // namespace

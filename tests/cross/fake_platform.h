@@ -10,6 +10,8 @@
 
 #include <cstdio>
 
+#include "sweep_seam.h"
+
 BOOL WINAPI FakeSetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS status);
 HANDLE WINAPI FakeRegisterEventSourceA(LPCSTR server, LPCSTR source);
 BOOL WINAPI FakeReportEventA(HANDLE source, WORD type, WORD category, DWORD event_id, PSID user, WORD count,

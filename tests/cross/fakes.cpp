@@ -1,4 +1,5 @@
 #include "fakes.h"
+#include "sweep.h"
 
 #include <gtest/gtest.h>
 
@@ -62,6 +63,8 @@ void FakePlatform::Reset() {
   error_mode = 0;
   loads.clear();
   exit_codes.clear();
+  stopped_at_end = -1;
+  stdout_flushes = 0;
   redirections.clear();
   std_handles.clear();
   local_time = {};
@@ -95,6 +98,13 @@ static std::string ReadWhole(const std::string& path) {
 }
 
 BOOL WINAPI FakeSetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS status) {
+  // A report the platform refuses is recorded all the same: it was sent.
+  if (SweepFails("SetServiceStatus")) {
+    std::lock_guard<std::mutex> lock(fake.mutex);
+    fake.status_calls.push_back({handle, *status, GetCurrentThreadId()});
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
   if (status->dwCurrentState == SERVICE_STOP_PENDING && fake.pause_at_stop_pending_ms != 0) {
     Sleep(fake.pause_at_stop_pending_ms);
     fake.watched_at_stop_pending = ReadWhole(fake.watched_path);
@@ -118,6 +128,10 @@ BOOL WINAPI FakeSetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS 
 }
 
 HANDLE WINAPI FakeRegisterEventSourceA(LPCSTR server, LPCSTR source) {
+  if (SweepFails("RegisterEventSourceA")) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
   const DWORD error = GetLastError();
   std::lock_guard<std::mutex> lock(fake.mutex);
   fake.error_at_register = error;
@@ -130,6 +144,10 @@ HANDLE WINAPI FakeRegisterEventSourceA(LPCSTR server, LPCSTR source) {
 
 BOOL WINAPI FakeReportEventA(HANDLE source, WORD type, WORD category, DWORD event_id, PSID user, WORD count,
                              DWORD data_size, LPCSTR* strings, LPVOID data) {
+  if (SweepFails("ReportEventA")) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return FALSE;
+  }
   DWORD control = 0;
   {
     std::lock_guard<std::mutex> lock(fake.mutex);
@@ -147,18 +165,30 @@ BOOL WINAPI FakeReportEventA(HANDLE source, WORD type, WORD category, DWORD even
 }
 
 BOOL WINAPI FakeDeregisterEventSource(HANDLE source) {
+  if (SweepFails("DeregisterEventSource")) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
   std::lock_guard<std::mutex> lock(fake.mutex);
   fake.event_sources_closed.push_back(source);
   return TRUE;
 }
 
 BOOL WINAPI FakeSetConsoleCtrlHandler(PHANDLER_ROUTINE routine, BOOL add) {
+  if (SweepFails("SetConsoleCtrlHandler")) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return FALSE;
+  }
   std::lock_guard<std::mutex> lock(fake.mutex);
   fake.handler_calls.push_back({routine, add, GetCurrentThreadId()});
   return TRUE;
 }
 
 HANDLE WINAPI FakeCreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL manual_reset, BOOL initial_state, LPCSTR name) {
+  if (SweepFails("CreateEventA")) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
   {
     std::lock_guard<std::mutex> lock(fake.mutex);
     ++fake.create_event_calls;
@@ -200,6 +230,10 @@ HLOCAL WINAPI FakeLocalFree(HLOCAL memory) {
 
 SERVICE_STATUS_HANDLE WINAPI FakeRegisterServiceCtrlHandlerExA(LPCSTR name, LPHANDLER_FUNCTION_EX handler,
                                                                LPVOID context) {
+  if (SweepFails("RegisterServiceCtrlHandlerExA")) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
   DWORD early_control = 0;
   {
     std::lock_guard<std::mutex> lock(fake.mutex);
@@ -236,6 +270,10 @@ HMODULE WINAPI FakeLoadLibraryA(LPCSTR path) {
 }
 
 HMODULE WINAPI FakeLoadLibraryExA(LPCSTR path, HANDLE file, DWORD flags) {
+  if (SweepFails("LoadLibraryExA")) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
   {
     std::lock_guard<std::mutex> lock(fake.mutex);
     fake.loads.push_back({path, true, flags, fake.error_mode});
@@ -244,6 +282,10 @@ HMODULE WINAPI FakeLoadLibraryExA(LPCSTR path, HANDLE file, DWORD flags) {
 }
 
 DWORD WINAPI FakeGetFullPathNameA(LPCSTR path, DWORD size, LPSTR buffer, LPSTR* file_part) {
+  if (SweepFails("GetFullPathNameA")) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return 0;
+  }
   if (fake.fail_full_path) {
     SetLastError(fake.full_path_error);
     return 0;
@@ -252,6 +294,10 @@ DWORD WINAPI FakeGetFullPathNameA(LPCSTR path, DWORD size, LPSTR buffer, LPSTR* 
 }
 
 DWORD WINAPI FakeGetFileAttributesA(LPCSTR path) {
+  if (SweepFails("GetFileAttributesA")) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_FILE_ATTRIBUTES;
+  }
   const std::string text(path);
   const std::string& end = fake.attributes_path;
   if (!end.empty() && text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0) {
@@ -268,6 +314,10 @@ DWORD WINAPI FakeGetFileAttributesA(LPCSTR path) {
   }
   {
     std::lock_guard<std::mutex> lock(fake.mutex);
+    if (fake.exit_codes.empty()) {
+      fake.stopped_at_end = 0;
+      for (const auto& call : fake.status_calls) fake.stopped_at_end += call.status.dwCurrentState == SERVICE_STOPPED;
+    }
     fake.exit_codes.push_back(code);
   }
   ::SetEvent(fake.process_ended);
@@ -280,6 +330,11 @@ BOOL WINAPI FakeTerminateProcess(HANDLE /*process*/, UINT code) { FakeExitProces
 // process's exit, may end the process through the fakes.
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg.rfind("--case=", 0) == 0) sweep_case_arg = arg.substr(7);
+    if (arg.rfind("--out=", 0) == 0) sweep_out_arg = arg.substr(6);
+  }
   const int result = RUN_ALL_TESTS();
   fake.tests_result = result;
   fake.tests_over = true;
@@ -320,6 +375,10 @@ std::string Which(HANDLE handle) {
 }  // namespace
 
 BOOL WINAPI FakeSetStdHandle(DWORD which, HANDLE handle) {
+  if (SweepFails("SetStdHandle")) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
   {
     std::lock_guard<std::mutex> lock(fake.mutex);
     fake.std_handles.push_back(handle);
@@ -329,21 +388,37 @@ BOOL WINAPI FakeSetStdHandle(DWORD which, HANDLE handle) {
 }
 
 BOOL WINAPI FakeSetHandleInformation(HANDLE handle, DWORD mask, DWORD flags) {
+  if (SweepFails("SetHandleInformation")) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
   Redirected("SetHandleInformation " + Which(handle) + " " + std::to_string(mask) + " " + std::to_string(flags));
   return TRUE;
 }
 
 int FakeDup2(int from, int to) {
+  if (SweepFails("_dup2")) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return -1;
+  }
   Redirected("_dup2 " + FileIdentity(reinterpret_cast<HANDLE>(_get_osfhandle(from))) + " " + std::to_string(to));
   return 0;
 }
 
 int FakeSetmode(int descriptor, int mode) {
+  if (SweepFails("_setmode")) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return -1;
+  }
   Redirected("_setmode " + std::to_string(descriptor) + (mode == _O_BINARY ? " binary" : " other"));
   return _O_TEXT;
 }
 
 int FakeSetvbuf(FILE* stream, char* buffer, int mode, size_t size) {
+  if (SweepFails("setvbuf")) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return -1;
+  }
   Redirected(std::string("setvbuf ") + (stream == stdout ? "stdout" : stream == stderr ? "stderr" : "other") +
              (mode == _IONBF ? " unbuffered " : mode == _IOFBF ? " full " : " other ") +
              (buffer == nullptr ? std::to_string(size) : "own"));
@@ -380,6 +455,10 @@ LONG NTAPI FakeQueryInformationFile(HANDLE file, void* status, void* information
 
 HANDLE WINAPI FakeCreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES attributes,
                               DWORD disposition, DWORD flags, HANDLE template_file) {
+  if (SweepFails("CreateFileA")) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
   if (IsTheLog(path) && (fake.log_open_refused || fake.log_delete_pending)) {
     SetLastError(ERROR_ACCESS_DENIED);
     return INVALID_HANDLE_VALUE;
@@ -388,6 +467,10 @@ HANDLE WINAPI FakeCreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY
 }
 
 BOOL WINAPI FakeWriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
+  if (SweepFails("WriteFile")) {
+    SetLastError(ERROR_DISK_FULL);
+    return FALSE;
+  }
   if (GetFileType(file) == FILE_TYPE_DISK) {
     if (fake.file_writes_fail) {
       *written = 0;
@@ -400,6 +483,10 @@ BOOL WINAPI FakeWriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written
 }
 
 FARPROC WINAPI FakeGetProcAddress(HMODULE module, LPCSTR name) {
+  if (SweepFails("GetProcAddress")) {
+    SetLastError(ERROR_PROC_NOT_FOUND);
+    return nullptr;
+  }
   if (reinterpret_cast<ULONG_PTR>(name) > 0xFFFF && std::strcmp(name, "NtQueryInformationFile") == 0) {
     return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&FakeQueryInformationFile));
   }
@@ -407,12 +494,20 @@ FARPROC WINAPI FakeGetProcAddress(HMODULE module, LPCSTR name) {
 }
 
 DWORD WINAPI FakeWaitForSingleObject(HANDLE handle, DWORD timeout) {
+  if (SweepFails("WaitForSingleObject")) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return WAIT_FAILED;
+  }
   const DWORD result = ::WaitForSingleObject(handle, timeout);
   ++fake.wakes;
   return result;
 }
 
 DWORD WINAPI FakeWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL all, DWORD timeout) {
+  if (SweepFails("WaitForMultipleObjects")) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return WAIT_FAILED;
+  }
   const DWORD result = ::WaitForMultipleObjects(count, handles, all, timeout);
   ++fake.wakes;
   return result;
@@ -424,11 +519,20 @@ void WINAPI FakeSleep(DWORD milliseconds) {
 }
 
 int FakeFflush(FILE* stream) {
+  if (stream == stdout) ++fake.stdout_flushes;
+  if (SweepFails("fflush")) {
+    SetLastError(ERROR_BROKEN_PIPE);
+    return EOF;
+  }
   while (fake.block_flush.load()) Sleep(INFINITE);
   return fflush(stream);
 }
 
 FILE* FakeFreopen(const char* path, const char* mode, FILE* stream) {
+  if (SweepFails("freopen")) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
   Redirected(std::string("freopen ") + path + " " + mode);
   return stream;
 }

@@ -117,6 +117,8 @@ struct FakePlatform {
   // and block the calling thread for good; once the tests are over (the
   // process's exit) they end the process for real, with the tests' result.
   std::vector<UINT> exit_codes;
+  int stopped_at_end = -1;  // the STOPPED reports made when the process first ended
+  int stdout_flushes = 0;   // console lines: each console message flushes stdout
   HANDLE process_ended = nullptr;
   std::atomic<bool> tests_over{false};
   // When set, fflush never returns: another thread holds the stream's lock for good.

@@ -432,6 +432,7 @@ TEST_F(Service, NoHandlerHandleMeansNothingIsReported) {
   EXPECT_TRUE(FinishesWithin(10s, ServiceThread));
   EXPECT_TRUE(Records().empty());
   EXPECT_EQ(fake.create_event_calls, 0);
+  EXPECT_EQ(Events(1), std::vector<std::string>({"RegisterServiceCtrlHandlerEx"}));  // told all the same
 }
 
 TEST_F(Service, FailedFirstReportSkipsTheRunButStops) {

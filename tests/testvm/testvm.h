@@ -69,6 +69,7 @@ struct Scenario {
     int threads = 2;
     bool oomArray = false;
     long long oomString = 0;  // 0: never
+    long long failJni = 0;    // the n-th call of the host that can fail, fails; 0: none
     std::string receiver;     // empty: no receiver class
     // What the VM says, and how it ends (hooks.cpp).
     std::vector<std::string> say;

@@ -106,6 +106,11 @@ void applySetting(int lineNo, const std::string& key, const std::string& value) 
             s.oomArray = value == "1";
         else
             bad();
+    } else if (key == "fail_jni") {
+        if (parseInteger(value, n) && n > 0)
+            s.failJni = n;
+        else
+            bad();
     } else if (key == "oom_string") {
         if (parseInteger(value, n) && n >= 0)
             s.oomString = n;

@@ -205,6 +205,14 @@ std::string methodText(const void* id) {
 // Every env function starts here: it writes the `jni` line, then checks the
 // env and the pending-exception rule. Returns the env to act on, or null when
 // the call must do nothing.
+// Counts the host's calls that can fail; true for the one fail_jni names.
+bool failsNow(const char* fn) {
+    static long long calls = 0;
+    if (scenario().failJni == 0 || ++calls != scenario().failJni) return false;
+    emit({"jni-failed", fn});
+    return true;
+}
+
 Env* enter(JNIEnv* jenv, const char* fn, std::initializer_list<std::string> args,
            bool allowedWithPending = false) {
     std::vector<std::string> line{"jni", threadIdText(), fn};
@@ -233,6 +241,11 @@ Env* enter(JNIEnv* jenv, const char* fn, std::initializer_list<std::string> args
     }
     if (e->pending && !allowedWithPending) {
         violation(std::string(fn) + " called while " + classOf(e->pending)->name + " is pending");
+        return nullptr;
+    }
+    // fail_jni: a call that can fail fails as a VM without memory fails it.
+    if (!allowedWithPending && failsNow(fn)) {
+        throwNew(e, "java/lang/OutOfMemoryError");
         return nullptr;
     }
     return e;
@@ -802,6 +815,7 @@ jint JNICALL jniAttachCurrentThread(JavaVM* vm, void** penv, void* args) {
     Guard g;
     recordInvoke("AttachCurrentThread");
     if (!checkVm(vm, "AttachCurrentThread")) return JNI_ERR;
+    if (failsNow("AttachCurrentThread")) return JNI_ENOMEM;
     if (!penv) {
         violation("AttachCurrentThread: null penv");
         return JNI_ERR;
