@@ -169,7 +169,7 @@ TEST(SweepCase, Run) {
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, kParametersKey);
   std::string ini = sc->scenario;
   if (sweep.function == "jni") ini += "fail_jni=" + std::to_string(sweep.index) + "\n";
-  VmWorkDir dir(std::string("sweep_") + name, ini);
+  VmWorkDir dir(std::string("sweep_") + name + "_" + sweep_slot_arg, ini);
   if (sc->console) {
     EnterConsoleMode();
     sweep_entries = {dir.WorkDirEntry()};
@@ -295,15 +295,23 @@ TEST(SweepCase, Run) {
   ::TerminateProcess(GetCurrentProcess(), 0);  // the host's threads may still wait
 }
 
-// Runs one case in a process of its own; its line, or what kept it from one.
-std::string RunSweepCase(const std::string& spec, std::vector<std::string>* calls) {
+// A case's process: started with its case, its output file and its slot (the
+// working directory it may use while another case runs beside it).
+struct CaseProcess {
+  std::string spec;
+  std::string out;
+  HANDLE process = nullptr;
+  DWORD started = 0;
+};
+
+CaseProcess StartCase(const std::string& filter, const std::string& spec, int slot) {
+  CaseProcess c{spec, "Z:" OSTREL_TEST_WORK_ROOT "/case_" + std::to_string(slot) + ".txt"};
+  for (char& ch : c.out) ch = ch == '/' ? '\\' : ch;
+  ::DeleteFileA(c.out.c_str());
   char self[MAX_PATH];
   ::GetModuleFileNameA(nullptr, self, MAX_PATH);
-  std::string out = "Z:" OSTREL_TEST_WORK_ROOT "/sweep_case.txt";
-  for (char& c : out) c = c == '/' ? '\\' : c;
-  ::DeleteFileA(out.c_str());
-  std::string command = std::string("\"") + self + "\" --gtest_filter=SweepCase.Run \"--case=" + spec +
-                        "\" \"--out=" + out + "\"";
+  std::string command = std::string("\"") + self + "\" --gtest_filter=" + filter + " \"--case=" + spec + "\" \"--out=" +
+                        c.out + "\" --slot=" + std::to_string(slot);
   SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
   HANDLE nul = ::CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
                              OPEN_EXISTING, 0, nullptr);
@@ -312,20 +320,42 @@ std::string RunSweepCase(const std::string& spec, std::vector<std::string>* call
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = startup.hStdOutput = startup.hStdError = nul;
   PROCESS_INFORMATION process = {};
-  if (!::CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
-    ::CloseHandle(nul);
-    return spec + ": could not be started";
+  if (::CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+    ::CloseHandle(process.hThread);
+    c.process = process.hProcess;
   }
-  const bool done = ::WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0;
-  if (!done) ::TerminateProcess(process.hProcess, 1);
-  ::CloseHandle(process.hThread);
-  ::CloseHandle(process.hProcess);
   ::CloseHandle(nul);
-  std::ifstream in(out, std::ios::binary);
+  c.started = ::GetTickCount();
+  return c;
+}
+
+// The case's line (and what follows it, into `rest`), or what kept it from one.
+std::string FinishCase(CaseProcess& c, std::vector<std::string>* rest) {
+  if (c.process == nullptr) return c.spec + ": could not be started";
+  const bool done = ::WaitForSingleObject(c.process, 60000) == WAIT_OBJECT_0;
+  if (!done) ::TerminateProcess(c.process, 1);
+  ::CloseHandle(c.process);
+  std::ifstream in(c.out, std::ios::binary);
   std::string line;
-  if (!std::getline(in, line)) return spec + (done ? ": ended without a word (a crash?)" : ": hangs");
-  for (std::string call; calls != nullptr && std::getline(in, call);) calls->push_back(call);
-  return line;
+  if (!std::getline(in, line)) return c.spec + (done ? ": ended without a word (a crash?)" : ": hangs");
+  for (std::string more; rest != nullptr && std::getline(in, more);) rest->push_back(more);
+  return line + " (" + std::to_string(::GetTickCount() - c.started) + " ms)";
+}
+
+// Runs the cases two at a time (this machine's cores), each in a process of
+// its own; prints a line for each; the number that failed.
+int RunCases(const std::string& filter, const std::vector<std::string>& specs) {
+  int failed = 0;
+  for (std::size_t i = 0; i < specs.size(); i += 2) {
+    std::vector<CaseProcess> running;
+    for (std::size_t k = i; k < specs.size() && k < i + 2; ++k) running.push_back(StartCase(filter, specs[k], k - i));
+    for (CaseProcess& c : running) {
+      const std::string line = FinishCase(c, nullptr);
+      std::printf("%s\n", line.c_str());
+      failed += line.find("ok (") == std::string::npos;
+    }
+  }
+  return failed;
 }
 
 class EveryCall : public ::testing::TestWithParam<SweepScenario> {};
@@ -333,27 +363,24 @@ class EveryCall : public ::testing::TestWithParam<SweepScenario> {};
 TEST_P(EveryCall, FailedInTurn) {
   const std::string name = GetParam().name;
   std::vector<std::string> calls;
-  const std::string first = RunSweepCase(name + " - - 0", &calls);
+  CaseProcess unfailed = StartCase("SweepCase.Run", name + " - - 0", 0);
+  const std::string first = FinishCase(unfailed, &calls);
   std::printf("%s\n", first.c_str());
-  ASSERT_NE(first.find(": ok"), std::string::npos) << first;
+  ASSERT_NE(first.find("ok ("), std::string::npos) << first;
   // Each function's first calls on each thread, up to a cap: later ones of a
   // thread take the same paths.
   constexpr int kCap = 2;
-  int failed = 0;
-  int cases = 0;
+  std::vector<std::string> specs;
   for (const std::string& call : calls) {
     std::istringstream fields(call);
     std::string function, role;
     int index = 0;
     fields >> function >> role >> index;
-    if (index > kCap && function != "jni") continue;
-    ++cases;
-    const DWORD started = ::GetTickCount();
-    const std::string line = RunSweepCase(name + " " + call, nullptr);
-    std::printf("%s (%lu ms)\n", line.c_str(), ::GetTickCount() - started);
-    failed += line.size() < 3 || line.compare(line.size() - 2, 2, "ok") != 0;
+    if (index <= kCap || function == "jni") specs.push_back(name + " " + call);
   }
-  std::printf("%s: %d calls, %d cases, %d failed\n", name.c_str(), static_cast<int>(calls.size()), cases, failed);
+  const int failed = RunCases("SweepCase.Run", specs);
+  std::printf("%s: %d calls, %d cases, %d failed\n", name.c_str(), static_cast<int>(calls.size()),
+              static_cast<int>(specs.size()), failed);
   EXPECT_EQ(failed, 0);
 }
 

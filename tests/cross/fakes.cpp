@@ -73,9 +73,26 @@ void FakePlatform::Reset() {
   log_delete_pending = false;
   file_writes_fail = false;
   file_writes_held = false;
+  hold_at.clear();
+  claims.clear();
+  at_exit = nullptr;
+  if (held == nullptr) held = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (release == nullptr) release = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  ::ResetEvent(held);
+  ::ResetEvent(release);
   redirect_std_handles = false;
   if (process_ended == nullptr) process_ended = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
   ::ResetEvent(process_ended);
+}
+
+void FakePlatform::HoldAt(const char* step) {
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (hold_at != step) return;
+    hold_at.clear();
+  }
+  ::SetEvent(held);
+  ::WaitForSingleObject(release, 20000);
 }
 
 bool FakePlatform::WaitForProcessEnd(DWORD timeout_ms) {
@@ -98,6 +115,13 @@ static std::string ReadWhole(const std::string& path) {
 }
 
 BOOL WINAPI FakeSetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS status) {
+  if (status->dwCurrentState == SERVICE_STOPPED) fake.HoldAt("stopped");
+  struct Reported {  // after the call, whichever way it returns
+    bool stopped;
+    ~Reported() {
+      if (stopped) fake.HoldAt("reported");
+    }
+  } reported{status->dwCurrentState == SERVICE_STOPPED};
   // A report the platform refuses is recorded all the same: it was sent.
   if (SweepFails("SetServiceStatus")) {
     std::lock_guard<std::mutex> lock(fake.mutex);
@@ -334,6 +358,7 @@ int main(int argc, char** argv) {
     const std::string arg = argv[i];
     if (arg.rfind("--case=", 0) == 0) sweep_case_arg = arg.substr(7);
     if (arg.rfind("--out=", 0) == 0) sweep_out_arg = arg.substr(6);
+    if (arg.rfind("--slot=", 0) == 0) sweep_slot_arg = arg.substr(7);
   }
   const int result = RUN_ALL_TESTS();
   fake.tests_result = result;

@@ -134,6 +134,26 @@ struct FakePlatform {
   std::atomic<bool> file_writes_held{false};
   // Every return from a wait or a Sleep of the host's code.
   std::atomic<int> wakes{0};
+  // The first end of the process held at one step until `release` is set:
+  // "claim" (before the first claim of the end), "claimed" (right after it),
+  // "stopped" (before the first STOPPED goes out), "reported" (after it).
+  // `held` is set when it got there.
+  std::string hold_at;
+  HANDLE held = nullptr;
+  HANDLE release = nullptr;
+  // Every claim of the process's end, in order: the claiming thread's role,
+  // whether it claimed for the VM, and whether it won.
+  struct Claim {
+    std::string role;
+    bool vm;
+    bool won;
+  };
+  std::vector<Claim> claims;
+  // The atexit function the host registered last, for a test to run as the C
+  // runtime's exit would.
+  void(__cdecl* at_exit)() = nullptr;
+  /// Holds the calling thread when the hold is at `step` (once).
+  void HoldAt(const char* step);
   int tests_result = 0;
   // The redirection's calls, one text each, in order ("_dup2 pipe 1", ...),
   // and the handles given to SetStdHandle.

@@ -1,5 +1,7 @@
 #include "sweep.h"
 
+#include "fakes.h"
+
 #include <windows.h>
 
 #include <ntsecapi.h>
@@ -16,6 +18,7 @@
 Sweep sweep;
 std::string sweep_case_arg;
 std::string sweep_out_arg;
+std::string sweep_slot_arg = "0";
 
 namespace {
 std::mutex sweep_mutex;
@@ -69,4 +72,26 @@ HANDLE WINAPI FakeCreateThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stack, L
   auto* begin = new ThreadStart{start, parameter, {}};
   std::snprintf(begin->role, sizeof(begin->role), "thread%d", ++threads_made);
   return ::CreateThread(attributes, stack, BeginThread, begin, flags, id);
+}
+
+// The claim of the process's end: each one recorded, the first one held
+// where a test asks.
+LONG FakeInterlockedCompareExchange(LONG volatile* target, LONG value, LONG comparand) {
+  fake.HoldAt("claim");
+  const LONG before = _InterlockedCompareExchange(target, value, comparand);
+  {
+    std::lock_guard<std::mutex> lock(fake.mutex);
+    fake.claims.push_back({thread_role != nullptr ? thread_role : "vm", value == 2, before == comparand});
+  }
+  if (before == comparand) fake.HoldAt("claimed");
+  return before;
+}
+
+int __cdecl Fakeatexit(void(__cdecl* function)()) {
+  if (SweepFails("atexit")) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return -1;
+  }
+  fake.at_exit = function;
+  return ::atexit(function);
 }

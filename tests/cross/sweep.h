@@ -27,6 +27,7 @@ extern Sweep sweep;
 /// its one line (--out=...): empty in a process that runs no case.
 extern std::string sweep_case_arg;
 extern std::string sweep_out_arg;
+extern std::string sweep_slot_arg;
 
 /// Counts a call of `function` on the calling thread; true when it is the one
 /// to fail.

@@ -15,6 +15,8 @@
 #define SWEPT(type, cc, name, params, args, failure, error) type cc Fake##name params;
 #include "swept_calls.h"
 #undef SWEPT
+int __cdecl Fakeatexit(void(__cdecl* function)());
+LONG FakeInterlockedCompareExchange(LONG volatile* target, LONG value, LONG comparand);
 HANDLE WINAPI FakeCreateThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stack, LPTHREAD_START_ROUTINE start,
                                LPVOID parameter, DWORD flags, LPDWORD id);
 
@@ -51,5 +53,7 @@ HANDLE WINAPI FakeCreateThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stack, L
 #define calloc Fakecalloc
 #define atexit Fakeatexit
 #define CreateThread FakeCreateThread
+#undef InterlockedCompareExchange
+#define InterlockedCompareExchange FakeInterlockedCompareExchange
 
 #endif

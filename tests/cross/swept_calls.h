@@ -46,4 +46,3 @@ SWEPT(int, WINAPI, MultiByteToWideChar, (UINT c, DWORD f, LPCSTR s, int l, LPWST
 SWEPT(int, __cdecl, _open_osfhandle, (intptr_t h, int f), (h, f), -1, ERROR_NOT_ENOUGH_MEMORY)
 SWEPT(void*, __cdecl, malloc, (size_t s), (s), nullptr, ERROR_NOT_ENOUGH_MEMORY)
 SWEPT(void*, __cdecl, calloc, (size_t n, size_t s), (n, s), nullptr, ERROR_NOT_ENOUGH_MEMORY)
-SWEPT(int, __cdecl, atexit, (void(__cdecl * f)()), (f), -1, ERROR_NOT_ENOUGH_MEMORY)
