@@ -166,6 +166,10 @@ void EndAtRuntimeExit() {
     SetLastError(ERROR_PROCESS_ABORTED);
     ReportError("The application ended the process through the C runtime's exit.");
     ReportTheEnd(ERROR_PROCESS_ABORTED, 0);
+    UINT code = 0;
+    if (VmEndCode(&code)) {
+      TerminateWith(code);  // a VM end that came meanwhile gives the process its code
+    }
     return;  // the C runtime ends the process, with its code
   }
   AwaitTheEndsReport();
@@ -469,6 +473,8 @@ void EndProcessForVm(VmEnd end, jint code) {
   ReportTheEnd(exit_code != 0 ? exit_code : LastErrorCode(),
                exit_code == ERROR_SERVICE_SPECIFIC_ERROR ? static_cast<DWORD>(code) : 0);
   // The run's end is not signalled: a stop's watch stays, in case the process
-  // does not manage to end.
-  ExitProcess(process_code);
+  // does not manage to end. The first VM end's code, which may be another's.
+  UINT first_code = process_code;
+  VmEndCode(&first_code);
+  ExitProcess(first_code);
 }

@@ -18,10 +18,14 @@
 #include "fakes.h"
 #include "jvmhost/process_end.h"
 #include "launch/registry_value.h"
+#include "entry/end_claim.h"
 #include "jvmhost/jvm_host.h"
+#include "jvmhost/vm_hooks.h"
 #include "service/service_main.h"
 #include "sweep.h"
 #include "vm_workdir.h"
+
+[[noreturn]] void WINAPI FakeExitProcess(UINT code);  // the seam's: the process's end, held
 
 namespace {
 
@@ -153,6 +157,28 @@ const std::map<std::string, std::string> kSilentCalls = {
 std::vector<std::string> sweep_entries;
 std::vector<const char*> sweep_pointers;
 
+// A service reads its options from one registry value: two cases beside each
+// other take turns from storing it until the run has read it.
+class RegistryTurn {
+ public:
+  RegistryTurn() : mutex_(::CreateMutexA(nullptr, FALSE, "ostrel_sweep_registry")) {
+    ::WaitForSingleObject(mutex_, 60000);
+  }
+  ~RegistryTurn() { Done(); }
+  RegistryTurn(const RegistryTurn&) = delete;
+  RegistryTurn& operator=(const RegistryTurn&) = delete;
+  void Done() {
+    if (mutex_ != nullptr) {
+      ::ReleaseMutex(mutex_);
+      ::CloseHandle(mutex_);
+      mutex_ = nullptr;
+    }
+  }
+
+ private:
+  HANDLE mutex_;
+};
+
 // One case, in a process of its own: the scenario with one call failed (or
 // none), and one line of what was seen.
 TEST(SweepCase, Run) {
@@ -166,6 +192,7 @@ TEST(SweepCase, Run) {
   }
   ASSERT_NE(sc, nullptr) << name;
   fake.Reset();
+  RegistryTurn turn;
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, kParametersKey);
   std::string ini = sc->scenario;
   if (sweep.function == "jni") ini += "fail_jni=" + std::to_string(sweep.index) + "\n";
@@ -207,6 +234,7 @@ TEST(SweepCase, Run) {
        ++i) {
     Sleep(20);
   }
+  turn.Done();
   for (int i = 0; i < (sc->stop ? 0 : 150) && !over(); ++i) Sleep(20);
   SetThreadRole("control");
   if (!over()) {
@@ -320,9 +348,14 @@ CaseProcess StartCase(const std::string& filter, const std::string& spec, int sl
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = startup.hStdOutput = startup.hStdError = nul;
   PROCESS_INFORMATION process = {};
-  if (::CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
-    ::CloseHandle(process.hThread);
-    c.process = process.hProcess;
+  // Wine refuses a start now and then while many processes come and go.
+  for (int attempt = 0; attempt < 3 && c.process == nullptr; ++attempt) {
+    if (::CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+      ::CloseHandle(process.hThread);
+      c.process = process.hProcess;
+    } else {
+      ::Sleep(200);
+    }
   }
   ::CloseHandle(nul);
   c.started = ::GetTickCount();
@@ -388,5 +421,211 @@ INSTANTIATE_TEST_SUITE_P(Sweep, EveryCall, ::testing::ValuesIn(kSweepScenarios),
                          [](const ::testing::TestParamInfo<SweepScenario>& info) {
                            return std::string(info.param.name);
                          });
+
+
+// ---- Every two ends met
+
+// The ways the process ends, and what each one reports when it claims the
+// end first: the STOPPED's codes, and the process's exit code where no VM
+// end gave it one.
+struct EndWay {
+  const char* name;
+  bool service;
+  bool console;
+  bool stop;     // a stop request: the application ends through System.exit(0)
+  int vm_code;   // a VM end's code, -1 for none
+  DWORD stopped;
+  DWORD specific;
+  int process;
+};
+const EndWay kEnds[] = {
+    {"stop", true, false, true, -1, 0, 0, 0},
+    {"shutdown", true, false, true, -1, 0, 0, 0},
+    {"preshutdown", true, false, true, -1, 0, 0, 0},
+    {"ctrl_c", false, true, true, -1, 0, 0, 0},
+    {"close", false, true, true, -1, 0, 0, 0},
+    {"system_shutdown", false, true, true, -1, 0, 0, 0},
+    {"bound", true, true, false, -1, 0, 0, 0},
+    {"vm_exit", true, true, false, 3, ERROR_SERVICE_SPECIFIC_ERROR, 3, 3},
+    {"vm_abort", true, true, false, 1, ERROR_PROCESS_ABORTED, 0, 1},
+    {"crt_exit", true, true, false, -1, ERROR_PROCESS_ABORTED, 0, 3},
+    {"run_end", true, true, false, -1, ERROR_MOD_NOT_FOUND, 0, 0},
+};
+
+const EndWay& EndNamed(const std::string& name) {
+  for (const EndWay& end : kEnds) {
+    if (name == end.name) return end;
+  }
+  return kEnds[0];
+}
+
+// Sets off `end` on a thread of its own, named `role`.
+void SetOff(const std::string& end, const char* role, bool console) {
+  std::thread([end, role, console] {
+    SetThreadRole(role);
+    const DWORD controls[] = {SERVICE_CONTROL_STOP, SERVICE_CONTROL_SHUTDOWN, 15};
+    const DWORD events[] = {CTRL_C_EVENT, CTRL_CLOSE_EVENT, CTRL_SHUTDOWN_EVENT};
+    const std::string stops[] = {"stop", "shutdown", "preshutdown", "ctrl_c", "close", "system_shutdown"};
+    for (int i = 0; i < 6; ++i) {
+      if (end == stops[i]) i < 3 ? void(fake.service_handler(controls[i])) : void(HostConsoleHandler(events[i - 3]));
+    }
+    if (end == "bound") {  // a stop whose application never ends: the bound ends it
+      console ? void(HostConsoleHandler(CTRL_C_EVENT)) : void(fake.service_handler(SERVICE_CONTROL_STOP));
+    } else if (end == "vm_exit") {
+      VmExitHook(3);
+    } else if (end == "vm_abort") {
+      VmAbortHook();
+    } else if (end == "crt_exit") {  // what the C runtime's exit does: its atexit table, then the end
+      fake.at_exit();
+      FakeExitProcess(3);
+    }
+  }).detach();
+}
+
+// One pair in a process of its own: the first end held at a step, the
+// second set off meanwhile; the one STOPPED and the process's exit code of
+// the end that claimed first.
+TEST(PairCase, Run) {
+  if (sweep_case_arg.empty()) GTEST_SKIP() << "a case of a sweep, run by it";
+  std::istringstream in(sweep_case_arg);
+  std::string mode, first, second, step;
+  in >> mode >> first >> second >> step;
+  const bool console = mode == "console";
+  const EndWay& a = EndNamed(first);
+  const EndWay& b = EndNamed(second);
+  fake.Reset();
+  RegistryTurn turn;
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, kParametersKey);
+  const bool forever = first == "bound" || second == "bound";
+  VmWorkDir dir("pair_" + sweep_slot_arg, forever ? "exit_hooks=forever\n" : "");
+  const std::string entry = first == "run_end" ? "arg" : dir.WorkDirEntry();
+  if (console) {
+    EnterConsoleMode();
+    sweep_entries = {entry};
+    for (const auto& e : sweep_entries) sweep_pointers.push_back(e.c_str());
+  } else {
+    ASSERT_EQ(CreateParametersKey(HKEY_LOCAL_MACHINE, kParametersKey), 0);
+    ASSERT_EQ(StoreStringValue(entry.c_str(), static_cast<DWORD>(entry.size() + 1), HKEY_LOCAL_MACHINE,
+                               kParametersKey, kOptionsValueName),
+              1);
+  }
+  fake.hold_at = step;
+  static std::atomic<bool> ran{false};
+  std::thread([console] {
+    SetThreadRole("run");
+    console ? RunConsoleHost(sweep_pointers.size(), sweep_pointers.data()) : HostServiceMain(0, nullptr);
+    ran = true;
+  }).detach();
+  if (first != "run_end") ASSERT_TRUE(dir.WaitFor("main-returned", 10s)) << dir.Problems();
+  if (first == "run_end") WaitForSingleObject(fake.held, 10000);  // the run read its options and ended
+  turn.Done();
+  const DWORD started = GetTickCount();
+  if (second == "bound") {
+    SetOff("bound", "pre", console);  // the stop the bound follows
+    Sleep(kApplicationEndBound / 2);
+  }
+  if (first != "run_end") SetOff(first, "A", console);
+  std::ofstream out(sweep_out_arg, std::ios::binary);
+  if (WaitForSingleObject(fake.held, kApplicationEndBound + 5000) != WAIT_OBJECT_0) {
+    out << sweep_case_arg << ": the step does not come, ok\n";
+    out.close();
+    ::TerminateProcess(GetCurrentProcess(), 0);
+  }
+  SetOff(second, "B", console);
+  const DWORD until = second == "bound" ? kApplicationEndBound + 500 : 0;
+  Sleep(GetTickCount() - started < until ? until - (GetTickCount() - started) : 300);
+  SetEvent(fake.release);
+  const auto over = [] { return ran.load() || fake.WaitForProcessEnd(0); };
+  for (int i = 0; i < 600 && !over(); ++i) Sleep(20);
+  const bool ended = over();
+  Sleep(300);
+
+  // Who claimed first, and what the process's code is to be.
+  const auto claims = fake.claims;
+  std::string claimant = "nobody";
+  bool vm_claim = false;
+  for (const auto& claim : claims) {
+    if (claim.won) {
+      claimant = claim.role;
+      vm_claim = claim.vm;
+    }
+  }
+  const auto way = [&](const std::string& role, bool vm) -> const EndWay* {
+    if (role == "A") return &a;
+    if (role == "B") return &b;
+    if (role == "pre" || (role == "run" && vm)) return &kEnds[0];  // System.exit(0) after a stop
+    if (role == "thread1") return &EndNamed("bound");                // the stop's watch
+    if (role == "run") return first == "run_end" ? &a : &kEnds[0];  // the run's end after a stop
+    return nullptr;
+  };
+  int expected_code = -1;
+  for (const auto& claim : claims) {
+    const EndWay* end = way(claim.role, claim.vm);
+    if (claim.vm && expected_code < 0 && end != nullptr) expected_code = end->vm_code >= 0 ? end->vm_code : 0;
+  }
+  const EndWay* won = way(claimant, vm_claim);
+  if (expected_code < 0 && won != nullptr) expected_code = won->process;
+  std::vector<std::string> problems;
+  if (!ended) problems.push_back("no end");
+  if (won == nullptr) problems.push_back("claimed by " + claimant);
+  const int code = !fake.exit_codes.empty() ? static_cast<int>(fake.exit_codes.front()) : MainExitCode(0);
+  if (ended && code != expected_code) {
+    problems.push_back("exit code " + std::to_string(code) + ", not " + std::to_string(expected_code));
+  }
+  if (!console && ended && won != nullptr) {
+    int stopped = 0;
+    for (const auto& call : fake.StatusCalls()) stopped += call.status.dwCurrentState == SERVICE_STOPPED;
+    const int at_end = fake.stopped_at_end >= 0 ? fake.stopped_at_end : stopped;
+    if (at_end != 1 || stopped != 1) {
+      problems.push_back(std::to_string(at_end) + " STOPPED at the end, " + std::to_string(stopped) + " in all");
+    }
+    const auto last = fake.StatusCalls().back().status;
+    if (last.dwCurrentState == SERVICE_STOPPED &&
+        (last.dwWin32ExitCode != won->stopped || last.dwServiceSpecificExitCode != won->specific)) {
+      problems.push_back("STOPPED " + std::to_string(last.dwWin32ExitCode) + "/" +
+                         std::to_string(last.dwServiceSpecificExitCode));
+    }
+    const std::string log = dir.OutputLog();
+    if (first != "run_end" && !std::regex_search(log, std::regex("stopped \\(exit code [0-9, ]+\\)\\.\r\n$"))) {
+      problems.push_back("the log's last line is no stop line");
+    }
+  }
+  if (!dir.Problems().empty()) problems.push_back("the VM saw: " + dir.Problems());
+  out << sweep_case_arg << " (" << claimant << " claimed): ";
+  for (const auto& p : problems) out << p << "; ";
+  out << (problems.empty() ? "ok" : "FAILED") << "\n";
+  out.close();
+  std::fflush(nullptr);
+  ::TerminateProcess(GetCurrentProcess(), 0);
+}
+
+class EveryTwoEnds : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(EveryTwoEnds, MeetAtEachStep) {
+  const std::string mode = GetParam();
+  const bool console = mode == "console";
+  const std::vector<std::string> steps =
+      console ? std::vector<std::string>{"claim", "claimed"} : std::vector<std::string>{"claim", "stopped", "reported"};
+  std::vector<std::string> specs;
+  for (const EndWay& a : kEnds) {
+    for (const EndWay& b : kEnds) {
+      const bool in_mode = console ? a.console && b.console : a.service && b.service;
+      const std::string first = a.name, second = b.name;
+      // The run's end after a failed start meets only a stop; the bound
+      // follows a stop (of its own, or the first end's).
+      if (!in_mode || second == "run_end" || (first == "run_end" && !b.stop) ||
+          (second == "bound" && (a.stop || first == "bound" || first == "run_end"))) {
+        continue;
+      }
+      for (const std::string& step : steps) specs.push_back(mode + " " + first + " " + second + " " + step);
+    }
+  }
+  const int failed = RunCases("PairCase.Run", specs);
+  std::printf("%s: %d cases, %d failed\n", mode.c_str(), static_cast<int>(specs.size()), failed);
+  EXPECT_EQ(failed, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Pairs, EveryTwoEnds, ::testing::Values("service", "console"),
+                         [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
 
 }  // namespace

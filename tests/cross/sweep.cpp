@@ -77,11 +77,17 @@ HANDLE WINAPI FakeCreateThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stack, L
 // The claim of the process's end: each one recorded, the first one held
 // where a test asks.
 LONG FakeInterlockedCompareExchange(LONG volatile* target, LONG value, LONG comparand) {
+  std::size_t entry;  // in the order the claims began: a VM end's code is given before its claim
+  {
+    std::lock_guard<std::mutex> lock(fake.mutex);
+    entry = fake.claims.size();
+    fake.claims.push_back({thread_role != nullptr ? thread_role : "vm", value == 2, false});
+  }
   fake.HoldAt("claim");
   const LONG before = _InterlockedCompareExchange(target, value, comparand);
   {
     std::lock_guard<std::mutex> lock(fake.mutex);
-    fake.claims.push_back({thread_role != nullptr ? thread_role : "vm", value == 2, before == comparand});
+    fake.claims[entry].won = before == comparand;
   }
   if (before == comparand) fake.HoldAt("claimed");
   return before;
