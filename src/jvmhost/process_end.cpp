@@ -6,8 +6,9 @@
 // end (ReportTheEnd: the stop line, then the one STOPPED) and only then ends
 // the process; a way whose claim comes later waits for that report and ends the
 // process after it: at once with the code of the first VM end where one came
-// (a VM end after the host's own still gives the process its code), else after
-// giving the claimant, which ends the process itself, the same bound. The steps
+// (a VM end after the host's own still gives the process its code; a claimant
+// ends it with that code too), else after giving the claimant, which ends the
+// process itself, the same bound. The steps
 // of each way, as the tests name them: before its claim (ClaimTheEnd), between
 // its claim and its STOPPED (SetServiceStatus), between its STOPPED and the
 // process's end (ExitProcess, TerminateProcess, or main's return).
